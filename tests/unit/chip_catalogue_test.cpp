@@ -1,0 +1,53 @@
+#include "chip/chip_catalogue.h"
+
+#include <gtest/gtest.h>
+
+#include "support/recording_dialog.h"
+
+namespace hnx {
+namespace {
+
+struct LookupCase {
+  std::string chipType;
+  ChipLookupStatus status;
+  std::uint32_t imageSize;
+  std::uint32_t blockLength;
+};
+
+class ChipLookupTest : public testing::TestWithParam<LookupCase> {};
+
+TEST_P(ChipLookupTest, GivesTheCatalogueRowOrTheFailure) {
+  const LookupCase& c = GetParam();
+  const ChipLookup lookup = LookUpChip(c.chipType);
+  EXPECT_EQ(lookup.status, c.status);
+  EXPECT_EQ(lookup.profile.imageSize, c.imageSize);
+  EXPECT_EQ(lookup.profile.blockLength, c.blockLength);
+}
+
+INSTANTIATE_TEST_SUITE_P(Catalogue, ChipLookupTest,
+                         testing::Values(LookupCase{"ZB4420", ChipLookupStatus::Found, 0x4000, 32},
+                                         LookupCase{"ZB4437", ChipLookupStatus::Found, 0x4000, 32},
+                                         LookupCase{"ZB3308", ChipLookupStatus::Found, 0x8000, 64},
+                                         LookupCase{"ZB2861K", ChipLookupStatus::Found, 0x10000, 64},
+                                         LookupCase{"ZB29K702", ChipLookupStatus::Found, 0x10000, 64},
+                                         LookupCase{"", ChipLookupStatus::Empty, 0, 0},
+                                         LookupCase{"zb29k702", ChipLookupStatus::Unrecognised, 0, 0},
+                                         LookupCase{"ZB29K702 ", ChipLookupStatus::Unrecognised, 0, 0},
+                                         LookupCase{" ZB4420", ChipLookupStatus::Unrecognised, 0, 0},
+                                         LookupCase{"ZB2861", ChipLookupStatus::Unrecognised, 0, 0}));
+
+TEST(ChipReportTest, ShowsOneMessagePerFailureAndNothingForAChip) {
+  DialogState state;
+  test::RecordingDialog ui(state);
+  ReportChipLookup(LookUpChip(""), ui);
+  ReportChipLookup(LookUpChip("ZB9999"), ui);
+  ReportChipLookup(LookUpChip("ZB3308"), ui);
+  const std::vector<test::ShownMessage> expected = {
+      {"Please select the ic type!", "HNX470 Update Tool", MessageIcon::Exclamation, false},
+      {"IC Type Error!!", "HNX470 Update Tool", MessageIcon::Error, false},
+  };
+  EXPECT_EQ(ui.messages, expected);
+}
+
+}  // namespace
+}  // namespace hnx
