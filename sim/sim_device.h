@@ -3,44 +3,19 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
-#include <optional>
-#include <string>
-#include <string_view>
 #include <vector>
+
+#include "sim/fault_plan.h"
+#include "sim/trace_record.h"
 
 namespace hnx::sim {
 
-// What can go wrong, on purpose. Transfer numbers count bulk writes and reads together, from 1,
-// starting again at every successful USB_Open_PIPE.
-struct FaultPlan {
-  int openFailures = 0;                  // USB_Open_PIPE answers 0 this many times; -1: always
-  std::uint64_t failTransfer = 0;        // this transfer reports failure (0: none)
-  std::uint64_t shortTransfer = 0;       // this transfer reports success with one byte fewer
-  std::optional<std::uint8_t> eraseStatus;             // status answered to a mass erase
-  std::map<std::uint32_t, std::uint8_t> programStatus; // block address -> status after programming
-  std::map<std::uint32_t, std::uint32_t> readRefusals; // block address -> times the read is refused
-  std::map<std::uint32_t, std::uint8_t> stuckCells;    // flash address -> value the cell always holds
-  std::uint32_t delayMicroseconds = 0;                 // before every bulk transfer
-
-  // "open-fail=3;fail-transfer=7;refuse-read=0x40:2;..." (sim/README.md); nullopt on a syntax error.
-  static std::optional<FaultPlan> Parse(std::string_view text);
-};
-
-struct TraceRecord {
-  enum class Call { OpenPipe, ClosePipe, BulkWrite, BulkRead };
-  Call call = Call::OpenPipe;
-  std::uint32_t length = 0;         // bytes asked for
-  std::uint32_t count = 0;          // bytes reported moved
-  bool ok = false;                  // the entry point's result
-  std::vector<std::uint8_t> bytes;  // a 10-byte write's frame; a 1-byte read's status
-
-  bool operator==(const TraceRecord&) const = default;
-};
-
-// One line of the trace file, e.g. "write 10 10 1 28 00 00 00 00 40 00 40 00" (sim/README.md).
-std::string FormatTraceRecord(const TraceRecord& record);
-
+// The device takes a frame, then the block for a program frame, then answers the block for a read
+// frame, then the status byte for erase, program and read. Anything else (a malformed frame, a
+// misaligned or out-of-range address, a transfer out of turn, any transfer with the pipe closed or
+// after exit ISP) fails and abandons the exchange: the device waits for a frame again.
 class SimDevice {
  public:
   explicit SimDevice(std::uint32_t flashSize = 0x10000, std::uint32_t blockLength = 64);
@@ -54,30 +29,55 @@ class SimDevice {
   FaultPlan& faults() { return faults_; }
   const std::vector<TraceRecord>& trace() const { return trace_; }
   void ClearTrace() { trace_.clear(); }
+  // Also hands every record, as it is made, to `sink`.
+  void SetTraceSink(std::function<void(const TraceRecord&)> sink) { traceSink_ = std::move(sink); }
 
   // The flash as the device holds it (stuck cells show their held value when read).
   std::vector<std::uint8_t>& flash() { return flash_; }
   std::uint32_t blockLength() const { return blockLength_; }
   bool pipeOpen() const { return pipeOpen_; }
+  // While protected every read answers zeros (with status 0); a mass erase lifts the protection.
   bool readProtected() const { return readProtected_; }
+  // Set by the exit frame; the next successful open puts the device back in ISP mode.
   bool exitedIsp() const { return exitedIsp_; }
+  // Grows with every change to the persistent part, so a holder knows when to save it.
+  std::uint64_t changes() const { return changes_; }
 
   // The persistent part (geometry, flash, protection) as bytes, for the state file.
   std::vector<std::uint8_t> SaveState() const;
-  // False, leaving the device as it was, when `state` is not a saved state.
+  // False, leaving the device as it was, when `state` is not a saved state of this geometry.
   bool LoadState(const std::vector<std::uint8_t>& state);
 
  private:
-  // implementation-defined members
-  struct Pending;
+  enum class Turn { Frame, ProgramData, ReadData, Status };
+  enum class Fate { Whole, Failed, Short };
+
+  Fate NextTransferFate();
+  bool Receive(const std::uint8_t* data, std::uint32_t length);
+  bool ReceiveFrame(const std::uint8_t* frame);
+  void Program(const std::uint8_t* data);
+  bool Answer(std::uint8_t* buffer, std::uint32_t length);
+  void AnswerBlock(std::uint8_t* buffer);
+  std::uint8_t CellValue(std::uint32_t address) const;
+  void Record(TraceRecord record);
+
   std::uint32_t flashSize_;
   std::uint32_t blockLength_;
   std::vector<std::uint8_t> flash_;
   FaultPlan faults_;
   std::vector<TraceRecord> trace_;
+  std::function<void(const TraceRecord&)> traceSink_;
   bool pipeOpen_ = false;
   bool readProtected_ = false;
   bool exitedIsp_ = false;
+  std::uint64_t changes_ = 0;
+
+  Turn turn_ = Turn::Frame;
+  std::uint32_t pendingAddress_ = 0;
+  std::uint8_t pendingStatus_ = 0;
+  std::uint64_t transfers_ = 0;
+  int openFailuresGiven_ = 0;
+  std::map<std::uint32_t, std::uint32_t> refusalsGiven_;
 };
 
 }  // namespace hnx::sim
