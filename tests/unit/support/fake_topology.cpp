@@ -181,7 +181,7 @@ std::vector<FakeRequest> FakeTopology::Requests(FakeRequestKind kind) const {
 }
 
 HubDriver::Handle FakeTopology::Open(const std::string& name) {
-  openAttempts_.push_back(name);
+  if (recording_) openAttempts_.push_back(name);
   const bool prefixed = name.starts_with(kDevicePathPrefix);
   const std::string nodeName = prefixed ? name.substr(kDevicePathPrefix.size()) : "?" + name;
   if (!Record({FakeRequestKind::Open, nodeName, 0}, {}, 0)) return nullptr;
@@ -189,7 +189,7 @@ HubDriver::Handle FakeTopology::Open(const std::string& name) {
   if (node == nodes_.end()) return nullptr;
   const std::uintptr_t handle = nextHandle_++;
   open_[handle] = &node->second;
-  handleEvents_.push_back("+" + nodeName);
+  if (recording_) handleEvents_.push_back("+" + nodeName);
   return reinterpret_cast<Handle>(handle);
 }
 
@@ -199,7 +199,7 @@ void FakeTopology::Close(Handle device) {
     ++misuses_;
     return;
   }
-  handleEvents_.push_back("-" + open->second->name);
+  if (recording_) handleEvents_.push_back("-" + open->second->name);
   open_.erase(open);
 }
 
@@ -239,9 +239,9 @@ int FakeTopology::ConvertWideToNarrow(const char16_t* text, char* output, int ou
 
 bool FakeTopology::Record(FakeRequest request, std::span<const std::uint8_t> input,
                           std::uint32_t outputLength) {
-  const bool failed = failingNumbers_.contains(calls_.size()) ||
+  const bool failed = failingNumbers_.contains(requestCount_++) ||
                       std::find(failing_.begin(), failing_.end(), request) != failing_.end();
-  calls_.push_back({std::move(request), {input.begin(), input.end()}, outputLength, failed});
+  if (recording_) calls_.push_back({std::move(request), {input.begin(), input.end()}, outputLength, failed});
   return !failed;
 }
 

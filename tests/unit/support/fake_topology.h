@@ -110,6 +110,8 @@ class FakeTopology final : public HubDriver {
   void FailRequest(FakeRequest request) { failing_.push_back(std::move(request)); }
   // The request with this number fails, counting from 0 over the life of the topology.
   void FailRequestNumber(std::size_t number) { failingNumbers_.insert(number); }
+  // From now on nothing is added to calls(), openAttempts() or handleEvents(): for long runs.
+  void StopRecording() { recording_ = false; }
 
   const std::vector<FakeCall>& calls() const { return calls_; }
   std::vector<FakeRequest> Requests(FakeRequestKind kind) const;
@@ -147,6 +149,8 @@ class FakeTopology final : public HubDriver {
   std::size_t nextHubNumber_ = 1;
   std::vector<FakeRequest> failing_;
   std::set<std::size_t> failingNumbers_;
+  std::size_t requestCount_ = 0;
+  bool recording_ = true;
   std::vector<FakeCall> calls_;
   std::vector<std::string> openAttempts_;
   std::vector<std::string> handleEvents_;
