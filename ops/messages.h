@@ -1,0 +1,49 @@
+// Every outcome the operations report, word for word.
+#pragma once
+
+#include "app/dialog_ui.h"
+#include "link/isp_exchange.h"
+
+namespace hnx {
+
+struct Message {
+  const char* text;
+  MessageIcon icon;
+  const char* caption = kDialogCaption;
+};
+
+// Failures.
+inline constexpr Message kTimeOut{"Time Out !! Please check device and try again.", MessageIcon::Error, ""};
+inline constexpr Message kDeviceNotFound{"Can't find the device!", MessageIcon::None};
+inline constexpr Message kNoImagePath{"Please open the program file!", MessageIcon::Exclamation};
+inline constexpr Message kOpenFileError{"Open file error !!", MessageIcon::None};
+inline constexpr Message kFileReadFailed{"Program file read Failed !!", MessageIcon::Error};
+inline constexpr Message kWriteFailure{"Write Failure !!", MessageIcon::Error};
+inline constexpr Message kReadFailure{"Read Failure !!", MessageIcon::Error};
+inline constexpr Message kFlashWriteFailure{"Flash Write Failure !!", MessageIcon::Error};
+inline constexpr Message kVerifyFailure{"Verify Failure !!", MessageIcon::Error};
+inline constexpr Message kReadProtectFailure{"Read Protect Failure !!", MessageIcon::Error};
+inline constexpr Message kMassEraseFailure{"Mass Erase Failure !!", MessageIcon::Error};
+inline constexpr Message kDumpWriteFailed{"Dump file write Failed !!", MessageIcon::Error};
+inline constexpr Message kNoDeviceAttached{"Device not found !!", MessageIcon::Error};
+
+// Successes.
+inline constexpr Message kUpdateSucceeded{"Auto Command Succeeded !!", MessageIcon::Information};
+inline constexpr Message kMassEraseSucceeded{"Mass Erase Command Succeeded !", MessageIcon::Information};
+inline constexpr Message kWriteSucceeded{"Write Command Succeeded !", MessageIcon::Information};
+inline constexpr Message kVerifySucceeded{"Verify Command Succeeded !!", MessageIcon::Information};
+inline constexpr Message kReadSucceeded{"Read Command Succeeded !!", MessageIcon::Information};
+inline constexpr Message kDownloadCompleted{"Download Completed !", MessageIcon::Information};
+inline constexpr Message kReadProtectSucceeded{"Read Protect Command Succeeded !", MessageIcon::Information};
+inline constexpr Message kExitIspSucceeded{"EXIT ISP Successfull !!", MessageIcon::Information};
+inline constexpr Message kDeviceFound{"ZB44xx Found !", MessageIcon::Information};
+
+void Show(DialogUi& ui, const Message& message);
+
+// Erase and read-block exchanges: a frame not sent is a write failure, a reply not received a read
+// failure.
+Message ExchangeFailure(Exchange failure);
+// Program exchanges: anything but a status byte that did not arrive is a flash write failure.
+Message ProgramFailure(Exchange failure);
+
+}  // namespace hnx
