@@ -1,0 +1,318 @@
+// Every transfer of a clean run of every device operation fails in turn, then comes short in turn,
+// and every status byte that matters comes back non-zero: each case must show the message of the
+// operation's failure table, send nothing after the failure and release everything.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <sstream>
+
+#include "link/isp_frame.h"
+#include "ops/operations.h"
+#include "res/resource.h"
+#include "support/ops_expect.h"
+#include "support/ops_rig.h"
+
+namespace hnx::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Call = sim::TraceRecord::Call;
+
+enum class Role { Frame, DataOut, DataIn, Status };
+
+// One transfer of an exchange: which frame it belongs to and what it carries.
+struct Step {
+  std::uint8_t opcode = 0;
+  Role role = Role::Frame;
+  auto operator<=>(const Step&) const = default;
+};
+
+using FailureTable = std::map<Step, const char*>;  // all shown with the error icon
+
+struct SweptOperation {
+  const char* name;
+  const char* chip;
+  void (*run)(OperationContext&);
+  std::function<void(OpsRig&)> prepare;
+  std::vector<ShownMessage> success;
+  FailureTable failures;
+  bool guarded = true;
+  bool closesPipe = true;
+  bool staged = false;
+  bool dumps = false;
+  bool enablesReconnect = false;  // after its success message
+};
+
+constexpr const char* kWriteFailure = "Write Failure !!";
+constexpr const char* kReadFailure = "Read Failure !!";
+constexpr const char* kFlashWriteFailure = "Flash Write Failure !!";
+
+const FailureTable kEraseFailures = {{{OpMassErase, Role::Frame}, kWriteFailure},
+                                     {{OpMassErase, Role::Status}, kReadFailure}};
+const FailureTable kReadBlockFailures = {{{OpReadBlock, Role::Frame}, kWriteFailure},
+                                         {{OpReadBlock, Role::DataIn}, kReadFailure},
+                                         {{OpReadBlock, Role::Status}, kReadFailure}};
+const FailureTable kProgramFailures = {{{OpProgramBlock, Role::Frame}, kFlashWriteFailure},
+                                       {{OpProgramBlock, Role::DataOut}, kFlashWriteFailure},
+                                       {{OpProgramBlock, Role::Status}, kReadFailure}};
+
+FailureTable Merge(std::vector<FailureTable> tables) {
+  FailureTable all;
+  for (const auto& table : tables) all.insert(table.begin(), table.end());
+  return all;
+}
+
+const FailureTable kUpdateFailures = Merge({kEraseFailures,
+                                            kProgramFailures,
+                                            kReadBlockFailures,
+                                            {{{OpFinish, Role::Frame}, kFlashWriteFailure},
+                                             {{OpReadProtect, Role::Frame}, "Read Protect Failure !!"},
+                                             {{OpExitIsp, Role::Frame}, kFlashWriteFailure}}});
+
+// The rigs of a sweep share their folder, and the file stays the same from case to case.
+void UseImageFile(OpsRig& rig) {
+  const std::string path = rig.temp->Path("image.bin");
+  if (!fs::exists(path)) rig.MakeFile("image.bin", PatternImage(rig.device.flash().size()));
+  rig.SelectImagePath(path);
+}
+
+const std::vector<SweptOperation>& Operations() {
+  static const std::vector<SweptOperation> operations = {
+      {"Update64KiB",
+       "ZB29K702",
+       &RunUpdate,
+       [](OpsRig&) {},
+       {Info("Auto Command Succeeded !!")},
+       kUpdateFailures,
+       true,
+       true,
+       true},
+      {"Update16KiBProtected",
+       "ZB4420",
+       &RunUpdate,
+       [](OpsRig& rig) { rig.image.bytes[0x4000 - 5] = 0; },
+       {Info("Auto Command Succeeded !!")},
+       kUpdateFailures,
+       true,
+       true,
+       true},
+      {"MassErase",
+       "ZB29K702",
+       &MassEraseWithBlankCheck,
+       [](OpsRig&) {},
+       {Info("Mass Erase Command Succeeded !")},
+       Merge({kEraseFailures, kReadBlockFailures})},
+      {"Write",
+       "ZB29K702",
+       &WriteImageFile,
+       UseImageFile,
+       {Info("Write Command Succeeded !")},
+       kProgramFailures},
+      {"Verify",
+       "ZB29K702",
+       &VerifyImageFile,
+       [](OpsRig& rig) {
+         UseImageFile(rig);
+         rig.device.flash() = PatternImage(0x10000);
+       },
+       {Info("Verify Command Succeeded !!")},
+       Merge({kReadBlockFailures, {{{OpFinish, Role::Frame}, kFlashWriteFailure}}})},
+      {"Read",
+       "ZB29K702",
+       &ReadToDumpFile,
+       [](OpsRig& rig) {
+         rig.ui.QueueFileChoice({true, rig.temp->Path("d.dmp")});
+       },
+       {Info("Read Command Succeeded !!"), Info("Download Completed !")},
+       kReadBlockFailures,
+       true,
+       true,
+       false,
+       true},
+      {"ReadProtect",
+       "ZB29K702",
+       &ReadProtect,
+       [](OpsRig&) {},
+       {Info("Read Protect Command Succeeded !")},
+       {{{OpReadProtect, Role::Frame}, "Read Protect Failure !!"}},
+       false},
+      {"ExitIsp",
+       "ZB29K702",
+       &ExitIsp,
+       [](OpsRig&) {},
+       {Info("EXIT ISP Successfull !!")},
+       {{{OpExitIsp, Role::Frame}, kFlashWriteFailure}},
+       false,
+       false,
+       false,
+       false,
+       true},
+  };
+  return operations;
+}
+
+// The step of every transfer of a trace, in order.
+std::vector<Step> Steps(const Trace& trace) {
+  std::vector<Step> steps;
+  std::uint8_t opcode = 0;
+  for (const auto& record : trace) {
+    if (record.call == Call::BulkWrite && record.length == kFrameLength) {
+      opcode = record.bytes.at(0);
+      steps.push_back({opcode, Role::Frame});
+    } else if (record.call == Call::BulkWrite) {
+      steps.push_back({opcode, Role::DataOut});
+    } else if (record.call == Call::BulkRead) {
+      steps.push_back({opcode, record.length == 1 ? Role::Status : Role::DataIn});
+    }
+  }
+  return steps;
+}
+
+// Transfer numbers (from 1) to try: all of them natively; under Wine both ends and a spread between.
+std::vector<std::size_t> TransfersToTry(std::size_t count) {
+#if defined(_WIN32)
+  constexpr std::size_t kStride = 97, kEnds = 12;
+#else
+  constexpr std::size_t kStride = 1, kEnds = 0;
+#endif
+  std::vector<std::size_t> numbers;
+  for (std::size_t k = 1; k <= count; ++k)
+    if (k <= kEnds || k + kEnds > count || k % kStride == 0) numbers.push_back(k);
+  return numbers;
+}
+
+class FaultSweep : public ::testing::TestWithParam<SweptOperation> {
+ protected:
+  void SetUp() override {
+    OpsRig rig(GetParam().chip, folder_);
+    GetParam().prepare(rig);
+    GetParam().run(rig.context);
+    ASSERT_EQ(rig.ui.messages, GetParam().success);
+    cleanSteps_ = Steps(rig.device.trace());
+    cleanFrames_ = SentFrames(rig.device.trace());
+    blockLength_ = rig.device.blockLength();
+  }
+
+  // Runs the operation on a fresh rig with `fault` planted; the problems found, or "".
+  std::string RunFailing(const std::function<void(sim::FaultPlan&)>& fault,
+                         const std::vector<ShownMessage>& expected, std::size_t lastTransfer) const {
+    OpsRig rig(GetParam().chip, folder_);
+    GetParam().prepare(rig);
+    fault(rig.device.faults());
+    GetParam().run(rig.context);
+
+    std::ostringstream problems;
+    if (rig.ui.messages != expected)
+      problems << " message " << (rig.ui.messages.empty() ? "none" : rig.ui.messages.back().text);
+    if (TransferCount(rig.device.trace()) != lastTransfer)
+      problems << " transfers " << TransferCount(rig.device.trace());
+    problems << Released(rig, false);
+    if (GetParam().dumps &&
+        fs::file_size(rig.temp->Path("d.dmp")) != AcceptedBlocksBefore(lastTransfer) * blockLength_)
+      problems << " dump of " << fs::file_size(rig.temp->Path("d.dmp")) << " bytes";
+    return problems.str();
+  }
+
+  std::string Released(const OpsRig& rig, bool succeeded) const {
+    const SweptOperation& operation = GetParam();
+    std::ostringstream problems;
+    const std::vector<Call> closing =
+        operation.closesPipe ? std::vector{Call::ClosePipe} : std::vector<Call>{};
+    if (CallsAfterLastTransfer(rig.device.trace()) != closing) problems << " calls after the failure";
+    if (rig.library.loaded() || sim::InProcessLibrary::CallsWhileUnloaded() != 0) problems << " library";
+    if (operation.closesPipe && rig.device.pipeOpen()) problems << " pipe open";
+    std::vector<EnableChange> enabling = operation.guarded ? GuardHistory() : std::vector<EnableChange>{};
+    if (succeeded && operation.enablesReconnect) enabling.push_back({IDC_RECONNECT, true});
+    if (rig.ui.enableChanges != enabling) problems << " enabling";
+    if (operation.staged && fs::exists(rig.context.staging.folder)) problems << " staging left";
+    return problems.str();
+  }
+
+  std::size_t AcceptedBlocksBefore(std::size_t transfer) const {
+    std::size_t accepted = 0;
+    for (std::size_t i = 0; i + 1 < transfer; ++i)
+      accepted += cleanSteps_[i] == Step{OpReadBlock, Role::Status} ? 1 : 0;
+    return accepted;
+  }
+
+  ShownMessage FailureMessage(std::size_t transfer) const {
+    return Error(GetParam().failures.at(cleanSteps_.at(transfer - 1)));
+  }
+
+  void SweepTransfers(std::uint64_t sim::FaultPlan::*fault) {
+    std::vector<std::string> failed;
+    std::size_t cases = 0;
+    for (std::size_t k : TransfersToTry(cleanSteps_.size())) {
+      ++cases;
+      const std::string problems =
+          RunFailing([&](sim::FaultPlan& plan) { plan.*fault = k; }, {FailureMessage(k)}, k);
+      if (!problems.empty()) failed.push_back("transfer " + std::to_string(k) + ":" + problems);
+    }
+    RecordProperty("cases", static_cast<int>(cases));
+    EXPECT_GT(cases, 0u);
+    EXPECT_EQ(
+        std::vector<std::string>(failed.begin(), failed.begin() + std::min<std::size_t>(failed.size(), 10)),
+        std::vector<std::string>{})
+        << failed.size() << " of " << cases << " cases failed";
+  }
+
+  std::shared_ptr<const TempFolder> folder_ = std::make_shared<const TempFolder>();
+  std::vector<Step> cleanSteps_;
+  std::vector<SentFrame> cleanFrames_;
+  std::uint32_t blockLength_ = 0;
+};
+
+TEST_P(FaultSweep, EachTransferFailingInTurnShowsItsMessageAndReleasesEverything) {
+  SweepTransfers(&sim::FaultPlan::failTransfer);
+}
+
+TEST_P(FaultSweep, EachTransferComingShortInTurnShowsItsMessageAndReleasesEverything) {
+  SweepTransfers(&sim::FaultPlan::shortTransfer);
+}
+
+TEST_P(FaultSweep, EachProgramStatusRefusedInTurnIsAFlashWriteFailure) {
+  std::vector<std::string> failed;
+  std::size_t cases = 0;
+  for (std::size_t k = 1; k <= cleanSteps_.size(); ++k) {
+    if (cleanSteps_[k - 1] != Step{OpProgramBlock, Role::Status}) continue;
+    const std::uint32_t address = cleanFrames_[(k - 1) / 3].address;  // program exchanges come three by three
+    ++cases;
+    const std::string problems = RunFailing(
+        [&](sim::FaultPlan& plan) {
+          plan.programStatus = {{address, 0x01}};
+        },
+        {Error(kFlashWriteFailure)}, k);
+    if (!problems.empty()) failed.push_back("block " + std::to_string(address) + ":" + problems);
+  }
+  RecordProperty("cases", static_cast<int>(cases));
+  EXPECT_EQ(failed.size(), 0u) << (failed.empty() ? "" : failed.front());
+}
+
+TEST_P(FaultSweep, AnEraseStatusOrARefusedReadChangesNothingButTheRepeat) {
+  std::vector<std::string> failed;
+  for (std::uint32_t address : {0x0u, 0x40u, 0x3FE0u, 0xFFC0u}) {
+    OpsRig rig(GetParam().chip, folder_);
+    GetParam().prepare(rig);
+    rig.device.faults().eraseStatus = 0x5A;
+    rig.device.faults().readRefusals = {{address, 1}};
+    GetParam().run(rig.context);
+
+    auto expectedFrames = cleanFrames_;
+    const auto refused =
+        std::find(expectedFrames.begin(), expectedFrames.end(), SentFrame{OpReadBlock, address});
+    if (refused != expectedFrames.end()) expectedFrames.insert(refused, *refused);
+    std::string problems = Released(rig, true);
+    if (rig.ui.messages != GetParam().success) problems += " message";
+    if (SentFrames(rig.device.trace()) != expectedFrames) problems += " frames";
+    if (!problems.empty()) failed.push_back("address " + std::to_string(address) + ":" + problems);
+  }
+  EXPECT_EQ(failed, std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(DeviceOperations, FaultSweep, ::testing::ValuesIn(Operations()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace hnx::test
