@@ -45,8 +45,9 @@ void PresenceScan::WalkHub(const std::string& name) {
   if (!hub.opened()) return;
   std::array<std::uint8_t, usb::kNodeInformationSize> information{};
   std::uint32_t returned = 0;
-  if (!driver_.IoControl(hub.handle(), usb::kIoctlGetNodeInformation, information.data(), usb::kNodeInformationSize,
-                         information.data(), usb::kNodeInformationSize, returned)) {
+  if (!driver_.IoControl(hub.handle(), usb::kIoctlGetNodeInformation, information.data(),
+                         usb::kNodeInformationSize, information.data(), usb::kNodeInformationSize,
+                         returned)) {
     return;
   }
   WalkHubPorts(hub.handle(), information[usb::kNumberOfPortsOffset]);

@@ -47,8 +47,8 @@ std::u16string NameText(std::span<const std::uint8_t> reply, std::size_t offset)
 std::optional<std::string> QueryRootHubName(HubDriver& driver, HubDriver::Handle controller) {
   std::array<std::uint8_t, usb::kRootHubNameSize> probe{};
   std::uint32_t returned = 0;
-  if (!driver.IoControl(controller, usb::kIoctlGetRootHubName, nullptr, 0, probe.data(), usb::kRootHubNameSize,
-                        returned)) {
+  if (!driver.IoControl(controller, usb::kIoctlGetRootHubName, nullptr, 0, probe.data(),
+                        usb::kRootHubNameSize, returned)) {
     return std::nullopt;
   }
   const std::uint32_t length = usb::ReadLe32(probe, usb::kRootHubNameActualLengthOffset);
@@ -61,7 +61,8 @@ std::optional<std::string> QueryRootHubName(HubDriver& driver, HubDriver::Handle
   return WideToNarrow(driver, NameText(reply.bytes(), usb::kRootHubNameTextOffset).c_str());
 }
 
-std::optional<std::string> QueryExternalHubName(HubDriver& driver, HubDriver::Handle hub, std::uint32_t port) {
+std::optional<std::string> QueryExternalHubName(HubDriver& driver, HubDriver::Handle hub,
+                                                std::uint32_t port) {
   std::array<std::uint8_t, usb::kNodeConnectionNameSize> probe{};
   usb::WriteLe32(probe, usb::kConnectionIndexOffset, port);
   std::uint32_t returned = 0;

@@ -16,8 +16,9 @@ constexpr std::size_t kTextBufferUnits = 128;
 void PrepareRequest(DescriptorRequest& request, std::uint32_t port) {
   request.fill(0);
   usb::WriteLe32(request, usb::kConnectionIndexOffset, port);
-  usb::WriteLe16(request, usb::kSetupValueOffset,
-                 static_cast<std::uint16_t>(usb::kStringDescriptorType << 8 | kIdentificationDescriptorIndex));
+  usb::WriteLe16(
+      request, usb::kSetupValueOffset,
+      static_cast<std::uint16_t>(usb::kStringDescriptorType << 8 | kIdentificationDescriptorIndex));
   usb::WriteLe16(request, usb::kSetupIndexOffset, kIdentificationLanguage);
   usb::WriteLe16(request, usb::kSetupLengthOffset, usb::kDescriptorDataRoom);
 }
