@@ -3,6 +3,7 @@
 
 #include <commctrl.h>
 
+#include <cstdio>
 #include <sstream>
 #include <vector>
 
