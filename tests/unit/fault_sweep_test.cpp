@@ -45,6 +45,8 @@ struct SweptOperation {
   bool enablesReconnect = false;  // after its success message
 };
 
+void PrintTo(const SweptOperation& operation, std::ostream* out) { *out << operation.name; }
+
 constexpr const char* kWriteFailure = "Write Failure !!";
 constexpr const char* kReadFailure = "Read Failure !!";
 constexpr const char* kFlashWriteFailure = "Flash Write Failure !!";
@@ -173,7 +175,7 @@ std::vector<Step> Steps(const Trace& trace) {
 // Transfer numbers (from 1) to try: all of them natively; under Wine both ends and a spread between.
 std::vector<std::size_t> TransfersToTry(std::size_t count) {
 #if defined(_WIN32)
-  constexpr std::size_t kStride = 97, kEnds = 12;
+  constexpr std::size_t kStride = 7, kEnds = 12;
 #else
   constexpr std::size_t kStride = 1, kEnds = 0;
 #endif
