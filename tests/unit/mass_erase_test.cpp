@@ -37,23 +37,6 @@ TEST(MassErase, ErasesThenReadsEveryBlockBackAndFindsItBlank) {
   ExpectReleased(rig);
 }
 
-TEST(MassErase, TheBlankCheckAloneDecides) {
-  OpsRig rig;
-  rig.device.faults().eraseStatus = 7;
-  MassEraseWithBlankCheck(rig.context);
-  EXPECT_EQ(rig.ui.messages, std::vector{kSucceeded});
-  EXPECT_EQ(SentFrames(rig.device.trace()).size(), 1025u);
-}
-
-TEST(MassErase, ExaminesOnlyTheAcceptedCopyOfARefusedBlock) {
-  OpsRig rig;
-  rig.device.faults().readRefusals = {{192, 1}};  // the refused copy reads as zeros
-  MassEraseWithBlankCheck(rig.context);
-  EXPECT_EQ(rig.ui.messages, std::vector{kSucceeded});
-  const auto frames = SentFrames(rig.device.trace());
-  EXPECT_EQ(std::count(frames.begin(), frames.end(), SentFrame{OpReadBlock, 192}), 2);
-}
-
 TEST(MassErase, StopsAtTheFirstBlockThatIsNotBlank) {
   OpsRig rig;
   rig.device.faults().stuckCells = {{0x1234, 0xFE}};

@@ -82,16 +82,6 @@ TEST(Write, AFileThatCannotBeOpenedLeavesTheLibraryAlone) {
   }
 }
 
-TEST(Write, StopsAtTheFirstBlockTheDeviceRefuses) {
-  OpsRig rig;
-  rig.SelectImagePath(rig.MakeFile("image.bin", PatternImage(0x10000)));
-  rig.device.faults().programStatus = {{4 * 64, 1}};
-  WriteImageFile(rig.context);
-  EXPECT_EQ(rig.ui.messages, std::vector{Error("Flash Write Failure !!")});
-  EXPECT_EQ(SentFrames(rig.device.trace()), BlockFrames(OpProgramBlock, 5 * 64, 64));
-  ExpectReleased(rig);
-}
-
 TEST(Verify, ReadsTheFlashBackComparesItAndFinishes) {
   OpsRig rig;
   const auto image = PatternImage(0x10000);
@@ -139,18 +129,6 @@ TEST(Verify, ReadsEveryBlockBeforeItFindsADifferenceInTheLastByte) {
   EXPECT_EQ(rig.ui.messages, std::vector{Error("Verify Failure !!")});
   EXPECT_EQ(SentFrames(rig.device.trace()), BlockFrames(OpReadBlock, 0x10000, 64));
   ExpectReleased(rig);
-}
-
-TEST(Verify, KeepsOnlyTheAcceptedCopyOfARefusedBlock) {
-  OpsRig rig;
-  const auto image = PatternImage(0x10000);
-  rig.device.flash() = image;
-  rig.device.faults().readRefusals = {{64, 2}};  // a refused copy reads as the complement
-  rig.SelectImagePath(rig.MakeFile("image.bin", image));
-  VerifyImageFile(rig.context);
-  EXPECT_EQ(rig.ui.messages, std::vector{Info("Verify Command Succeeded !!")});
-  const auto frames = SentFrames(rig.device.trace());
-  EXPECT_EQ(std::count(frames.begin(), frames.end(), SentFrame{OpReadBlock, 64}), 3);
 }
 
 TEST(Verify, AFileThatCannotBeReadWholeIsReportedWithThePipeOpen) {
