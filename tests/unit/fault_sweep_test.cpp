@@ -45,7 +45,9 @@ struct SweptOperation {
   bool enablesReconnect = false;  // after its success message
 };
 
-void PrintTo(const SweptOperation& operation, std::ostream* out) { *out << operation.name; }
+void PrintTo(const SweptOperation& operation, std::ostream* out) {
+  *out << operation.name;
+}
 
 constexpr const char* kWriteFailure = "Write Failure !!";
 constexpr const char* kReadFailure = "Read Failure !!";
