@@ -66,7 +66,7 @@ TEST_F(SimLibraryTest, KeepsAWholeImageFromOneLoadToTheNext) {
   EXPECT_EQ(Trace(), expected);
 }
 
-TEST_F(SimLibraryTest, ProtectionOutlivesTheLoadUntilAMassErase) {
+TEST_F(SimLibraryTest, ProtectionOutlivesAnExitIspUnloadUntilAMassErase) {
   test::SimLibraryEnvironment environment(Files());
   std::vector<std::uint8_t> block(kBlock, 0x5A);
   const auto readFirstBlock = [&] {
@@ -80,6 +80,9 @@ TEST_F(SimLibraryTest, ProtectionOutlivesTheLoadUntilAMassErase) {
     link.OpenPipe();
     ProgramBlock(link, frame, 0, block);
     SendCommand(link, frame, OpReadProtect);
+    // As Exit ISP leaves it: unloaded without a close.
+    SendCommand(link, frame, OpExitIsp);
+    link.UnloadKeepingPipeOpen();
   }
   EXPECT_EQ(readFirstBlock(), std::vector<std::uint8_t>(kBlock, 0x00));
   {
