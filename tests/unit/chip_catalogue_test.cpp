@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <ostream>
+
 #include "support/recording_dialog.h"
 
 namespace hnx {
@@ -13,6 +16,10 @@ struct LookupCase {
   std::uint32_t imageSize;
   std::uint32_t blockLength;
 };
+
+void PrintTo(const LookupCase& c, std::ostream* out) {
+  *out << '"' << c.chipType << '"';
+}
 
 class ChipLookupTest : public testing::TestWithParam<LookupCase> {};
 
@@ -34,7 +41,12 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, ChipLookupTest,
                                          LookupCase{"zb29k702", ChipLookupStatus::Unrecognised, 0, 0},
                                          LookupCase{"ZB29K702 ", ChipLookupStatus::Unrecognised, 0, 0},
                                          LookupCase{" ZB4420", ChipLookupStatus::Unrecognised, 0, 0},
-                                         LookupCase{"ZB2861", ChipLookupStatus::Unrecognised, 0, 0}));
+                                         LookupCase{"ZB2861", ChipLookupStatus::Unrecognised, 0, 0}),
+                         [](const testing::TestParamInfo<LookupCase>& info) {
+                           std::string name = "case" + std::to_string(info.index) + "_";
+                           for (char c : info.param.chipType) name += std::isalnum(c) ? c : '_';
+                           return name;
+                         });
 
 TEST(ChipReportTest, ShowsOneMessagePerFailureAndNothingForAChip) {
   DialogState state;
