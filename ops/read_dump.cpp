@@ -19,7 +19,7 @@ constexpr std::uint8_t kDumpNotWritten = 4;
 
 const FileDialogOptions kDumpFileDialog{
     .filter = "Dump Files (*.dmp)|*.dmp|All Files (*.*)|*.*||",
-    .defaultExtension = "dmp",
+    .defaultExtension = "*.dmp",  // the dialog layer turns the pattern into the extension it appends
     .initialName = "",
     .flags = 6,  // OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT
 };

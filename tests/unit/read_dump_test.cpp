@@ -53,7 +53,7 @@ TEST(Read, AsksForTheDumpFileWithTheDumpFilter) {
   const FileDialogCall& call = rig.ui.fileDialogs.front();
   EXPECT_TRUE(call.save);
   EXPECT_EQ(call.options.filter, "Dump Files (*.dmp)|*.dmp|All Files (*.*)|*.*||");
-  EXPECT_EQ(call.options.defaultExtension, "dmp");
+  EXPECT_EQ(call.options.defaultExtension, "*.dmp");
   EXPECT_EQ(call.options.initialName, "");
   EXPECT_EQ(call.options.flags, 6u);
   // The buttons are disabled before the dialog opens, the chip taken after the pipe is open.
