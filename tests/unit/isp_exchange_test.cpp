@@ -35,20 +35,12 @@ class IspExchangeTest : public testing::Test {
 
 using Run = std::function<Exchange(TransferLibrary&, IspFrame&, std::vector<std::uint8_t>&)>;
 
-const Run kFinish = [](TransferLibrary& link, IspFrame& frame, auto&) {
-  return SendCommand(link, frame, OpFinish);
-};
-const Run kProtect = [](TransferLibrary& link, IspFrame& frame, auto&) {
-  return SendCommand(link, frame, OpReadProtect);
-};
-const Run kExit = [](TransferLibrary& link, IspFrame& frame, auto&) {
-  return SendCommand(link, frame, OpExitIsp);
-};
-const Run kErase = [](TransferLibrary& link, IspFrame& frame, auto&) { return MassErase(link, frame); };
-const Run kProgramLast = [](TransferLibrary& link, IspFrame& frame, std::vector<std::uint8_t>& block) {
+const Run kFinish = [](auto& link, auto& frame, auto&) { return SendCommand(link, frame, OpFinish); };
+const Run kErase = [](auto& link, auto& frame, auto&) { return MassErase(link, frame); };
+const Run kProgramLast = [](auto& link, auto& frame, auto& block) {
   return ProgramBlock(link, frame, 0xFFC0, block);
 };
-const Run kReadSecond = [](TransferLibrary& link, IspFrame& frame, std::vector<std::uint8_t>& block) {
+const Run kReadSecond = [](auto& link, auto& frame, auto& block) {
   return ReadBlock(link, frame, 0x40, block);
 };
 
@@ -81,19 +73,11 @@ INSTANTIATE_TEST_SUITE_P(
     Patterns, ExchangePatternTest,
     testing::Values(
         ExchangeCase{"Finish", "", kFinish, Exchange::Ok, {kFinishFrame}},
-        ExchangeCase{
-            "ReadProtect", "", kProtect, Exchange::Ok, {"write 10 10 1 2C 00 00 00 00 00 00 00 40 00"}},
-        ExchangeCase{"ExitIsp", "", kExit, Exchange::Ok, {"write 10 10 1 20 00 00 00 00 00 00 00 40 00"}},
         ExchangeCase{"CommandFailed",
                      "fail-transfer=1",
                      kFinish,
                      Exchange::WriteFailure,
                      {"write 10 0 0 2F 00 00 00 00 00 00 00 40 00"}},
-        ExchangeCase{"CommandOfNineBytes",
-                     "short-transfer=1",
-                     kFinish,
-                     Exchange::WriteFailure,
-                     {"write 10 9 1 2F 00 00 00 00 00 00 00 40 00"}},
         ExchangeCase{"Erase", "", kErase, Exchange::Ok, {kEraseFrame, "read 1 1 1 00"}},
         ExchangeCase{
             "EraseStatusNotExamined", "erase-status=5", kErase, Exchange::Ok, {kEraseFrame, "read 1 1 1 05"}},
