@@ -15,7 +15,6 @@ class SimScratchFolder {
   SimScratchFolder(const SimScratchFolder&) = delete;
   SimScratchFolder& operator=(const SimScratchFolder&) = delete;
 
-  const std::filesystem::path& path() const { return path_; }
   std::string File(const std::string& name) const { return (path_ / name).string(); }
 
  private:
