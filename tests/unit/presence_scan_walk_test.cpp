@@ -47,24 +47,8 @@ INSTANTIATE_TEST_SUITE_P(
     Topologies, PresenceScanShapeTest,
     testing::Values(
         ShapeCase{"NoControllers", [](FakeTopology&) {}, 0},
-        ShapeCase{"ControllerWithoutPorts", [](FakeTopology& t) { t.AddController(0); }, 0},
-        ShapeCase{"DeviceOnRootPort", [](FakeTopology& t) { t.AddController(0).AddDevice(); }, 1},
         ShapeCase{"RootPortAndBehindExternalHub",
                   [](FakeTopology& t) { t.AddController(0).AddDevice().AddHub().AddDevice(); }, 2},
-        ShapeCase{"BehindTwoHubsInSeries",
-                  [](FakeTopology& t) { t.AddController(0).AddHub().AddHub().AddDevice(); }, 1},
-        ShapeCase{"ControllersAtZeroAndTwo",
-                  [](FakeTopology& t) {
-                    t.AddController(0).AddDevice();
-                    t.AddController(2).AddDevice();
-                  },
-                  2},
-        ShapeCase{"ControllerAtTenNeverExamined",
-                  [](FakeTopology& t) {
-                    t.AddController(9).AddDevice();
-                    t.AddController(10).AddDevice();
-                  },
-                  1},
         ShapeCase{"HubFlagWhileNotConnectedIsFollowed",
                   [](FakeTopology& t) {
                     FakeHub& behind = t.NewHub();
@@ -79,30 +63,8 @@ INSTANTIATE_TEST_SUITE_P(
         ShapeCase{"HubFlagWithoutHubBehindIt",
                   [](FakeTopology& t) { t.AddController(0).AddPort(HubFlagged(kDeviceConnected, nullptr)); },
                   0},
-        ShapeCase{"DevicesNotConnectedAreNotAsked",
-                  [](FakeTopology& t) {
-                    t.AddController(0)
-                        .AddPort(Device(kNoDeviceConnected))
-                        .AddPort(Device(kDeviceFailedEnumeration));
-                  },
-                  0},
         ShapeCase{"HubReportingNoPorts",
                   [](FakeTopology& t) { t.AddController(0).AddDevice().reportedPortCount = 0; }, 0},
-        ShapeCase{"HubReportingMorePortsThanItAnswers",
-                  [](FakeTopology& t) { t.AddController(0).AddDevice().reportedPortCount = 3; }, 1},
-        ShapeCase{"DevicesOn255Ports",
-                  [](FakeTopology& t) {
-                    FakeHub& root = t.AddController(0);
-                    for (int port = 1; port <= 255; ++port) root.AddDevice();
-                  },
-                  255},
-        ShapeCase{"ExternalHubNameLength10IsNotWalked",
-                  [](FakeTopology& t) {
-                    FakeHub& hub = t.AddController(0).AddHub();
-                    hub.AddDevice();
-                    hub.reportedNameLength = 10;
-                  },
-                  0},
         ShapeCase{"DeepChainOfHubs",
                   [](FakeTopology& t) {
                     FakeHub* hub = &t.AddController(4);
@@ -116,7 +78,7 @@ TEST(PresenceScanWalkTest, TriesAllTenControllerIndicesWhicheverExist) {
   FakeTopology topology;
   topology.AddController(2, u"ROOT2").AddDevice();
   topology.AddController(0, u"ROOT0").AddDevice();
-  Scan(topology);
+  EXPECT_EQ(Scan(topology), 2u);
   const std::vector<std::string> expected = {R"(\\.\HCD0)",  R"(\\.\ROOT0)", R"(\\.\HCD1)", R"(\\.\HCD2)",
                                              R"(\\.\ROOT2)", R"(\\.\HCD3)",  R"(\\.\HCD4)", R"(\\.\HCD5)",
                                              R"(\\.\HCD6)",  R"(\\.\HCD7)",  R"(\\.\HCD8)", R"(\\.\HCD9)"};
@@ -147,10 +109,12 @@ TEST(PresenceScanWalkTest, WalksDepthFirstAndClosesEachHubAfterEverythingBehindI
   EXPECT_EQ(topology.Requests(FakeRequestKind::ConnectionInformation), ports);
 }
 
-TEST(PresenceScanWalkTest, AsksPortsOneToTheReportedCountAndOnlyDevicesToIdentify) {
+// Ports 1 and 2 hold a matching device that is not connected or failed enumeration: neither is asked.
+TEST(PresenceScanWalkTest, AsksPortsOneToTheReportedCountAndOnlyConnectedDevicesToIdentify) {
   FakeTopology topology;
   FakeHub& root = topology.AddController(0);
-  for (int port = 1; port <= 254; ++port) root.AddEmptyPort();
+  root.AddPort(Device(kNoDeviceConnected)).AddPort(Device(kDeviceFailedEnumeration));
+  for (int port = 3; port <= 254; ++port) root.AddEmptyPort();
   root.AddHub();
   Scan(topology);
   const std::vector<FakeRequest> asked = topology.Requests(FakeRequestKind::ConnectionInformation);
