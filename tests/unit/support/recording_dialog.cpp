@@ -31,10 +31,7 @@ void RecordingDialog::MembersToControls() {
   texts_[IDC_CHECKSUM] = state_.m_strChecksum;
 }
 
-void RecordingDialog::SetProgressRange(std::uint16_t lower, std::uint16_t upper) {
-  progressLower = lower;
-  progressUpper = upper;
-}
+void RecordingDialog::SetProgressRange(std::uint16_t, std::uint16_t) {}
 
 void RecordingDialog::SetProgressPos(int position) { progressPositions.push_back(position); }
 

@@ -59,8 +59,6 @@ class RecordingDialog : public DialogUi {
   std::vector<EnableChange> enableChanges;
   std::vector<int> progressPositions;  // every SetProgressPos
   std::vector<FileDialogCall> fileDialogs;
-  int progressLower = 0;
-  int progressUpper = 100;
   int controlsToMembersCalls = 0;
   int membersToControlsCalls = 0;
 
