@@ -1,5 +1,7 @@
 #include "app/download_app.h"
 
+#include <commctrl.h>
+
 #include "app/download_dlg.h"
 
 namespace {
@@ -33,3 +35,10 @@ bool CZB4450_downloadApp::OnCommand(int id) {
 
 // The default help handling: the tool carries no help content, so there is nothing to show.
 void CZB4450_downloadApp::OnHelp() {}
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+  theApp.InitInstance();
+  return 0;
+}

@@ -1,8 +1,11 @@
+// The main dialog, and the Win32 side of the user-interface operations.
 #include "app/download_dlg.h"
 
-#include "link/transfer_library_path.h"
-#include "ops/operations.h"
-#include "ops/staging.h"
+#include <commdlg.h>
+
+#include <vector>
+
+#include "app/dialog_support.h"
 #include "res/resource.h"
 
 namespace {
@@ -13,6 +16,19 @@ constexpr int kCloseCommand = 8;
 constexpr std::uint16_t kProgressSteps = 2048;
 constexpr const char* kDefaultChipType = "ZB29K702";
 
+// The buffers that receive the chosen path: the system's usual path length for the open dialog, room
+// for a long path for the save dialog.
+constexpr DWORD kOpenNameLength = MAX_PATH;
+constexpr DWORD kSaveNameLength = 2562;
+
+static_assert(static_cast<UINT>(hnx::MessageIcon::Error) == MB_ICONHAND);
+static_assert(static_cast<UINT>(hnx::MessageIcon::Exclamation) == MB_ICONEXCLAMATION);
+static_assert(static_cast<UINT>(hnx::MessageIcon::Information) == MB_ICONASTERISK);
+
+void RemoveStagingOnClose(hnx::OperationContext& context) {
+  hnx::RemoveStaging(context);
+}
+
 }  // namespace
 
 const std::array<CZB4450_downloadDlg::MessageEntry, 3> CZB4450_downloadDlg::kMessageMap = {{
@@ -22,24 +38,24 @@ const std::array<CZB4450_downloadDlg::MessageEntry, 3> CZB4450_downloadDlg::kMes
 }};
 
 const std::array<CZB4450_downloadDlg::CommandEntry, 10> CZB4450_downloadDlg::kCommandMap = {{
-    {IDC_MASS_ERASE, &CZB4450_downloadDlg::OnMassErase},
-    {IDC_WRITE, &CZB4450_downloadDlg::OnWrite},
-    {IDC_READ, &CZB4450_downloadDlg::OnRead},
-    {IDC_VERIFY, &CZB4450_downloadDlg::OnVerify},
-    {IDC_RECONNECT, &CZB4450_downloadDlg::OnReconnect},
-    {IDC_OPEN_FILE, &CZB4450_downloadDlg::OnOpenFile},
-    {IDC_UPDATE, &CZB4450_downloadDlg::OnUpdate},
-    {IDC_READ_PROTECT, &CZB4450_downloadDlg::OnReadProtect},
-    {IDC_EXIT_ISP, &CZB4450_downloadDlg::OnExitIsp},
-    {kCloseCommand, &CZB4450_downloadDlg::OnCloseCommand},
+    {IDC_MASS_ERASE, &hnx::MassEraseWithBlankCheck},
+    {IDC_WRITE, &hnx::WriteImageFile},
+    {IDC_READ, &hnx::ReadToDumpFile},
+    {IDC_VERIFY, &hnx::VerifyImageFile},
+    {IDC_RECONNECT, &hnx::Reconnect},
+    {IDC_OPEN_FILE, &hnx::OpenImageFile},
+    {IDC_UPDATE, &hnx::RunUpdate},
+    {IDC_READ_PROTECT, &hnx::ReadProtect},
+    {IDC_EXIT_ISP, &hnx::ExitIsp},
+    {kCloseCommand, &RemoveStagingOnClose},
 }};
 
 CZB4450_downloadDlg::CZB4450_downloadDlg(hnx::win::CommandTarget& commandRoute)
     : ModalDialog(IDD_DOWNLOAD_DIALOG, nullptr),
       commandRoute_(commandRoute),
       m_hAppIcon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP_ICON))),
-      context_{*this, *this,  libraries_, hnx::TransferLibraryPath(),
-               hubs_, image_, sleeper_,   hnx::ProgramStagingPaths()} {}
+      context_{*this, *this,  libraries_, hnx::TransferLibraryPathBeside(hnx::ProgramPath()),
+               hubs_, image_, sleeper_,   hnx::kProgramStaging} {}
 
 std::optional<INT_PTR> CZB4450_downloadDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_COMMAND) {
@@ -47,7 +63,7 @@ std::optional<INT_PTR> CZB4450_downloadDlg::OnMessage(UINT message, WPARAM wPara
     const int id = LOWORD(wParam);
     for (const CommandEntry& entry : kCommandMap) {
       if (entry.id != id) continue;
-      (this->*entry.handler)();
+      entry.operation(context_);
       return 0;
     }
     return commandRoute_.OnCommand(id) ? std::optional<INT_PTR>(0) : std::nullopt;
@@ -116,37 +132,69 @@ std::optional<INT_PTR> CZB4450_downloadDlg::OnQueryDragIcon() {
 }
 
 std::optional<INT_PTR> CZB4450_downloadDlg::OnClose() {
-  hnx::RemoveStaging(context_.staging);
+  hnx::RemoveStaging(context_);
   return std::nullopt;
 }
 
-void CZB4450_downloadDlg::OnMassErase() {
-  hnx::MassEraseWithBlankCheck(context_);
+void CZB4450_downloadDlg::ShowMessage(const std::string& text, const std::string& caption,
+                                      hnx::MessageIcon icon) {
+  MessageBoxA(m_hWnd, text.c_str(), caption.c_str(), MB_OK | static_cast<UINT>(icon));
 }
-void CZB4450_downloadDlg::OnWrite() {
-  hnx::WriteImageFile(context_);
+
+void CZB4450_downloadDlg::ShowAppMessage(const std::string& text) {
+  MessageBoxA(m_hWnd, text.c_str(), ApplicationTitle().c_str(), MB_OK | MB_ICONEXCLAMATION);
 }
-void CZB4450_downloadDlg::OnRead() {
-  hnx::ReadToDumpFile(context_);
+
+void CZB4450_downloadDlg::EnableControl(int controlId, bool enable) {
+  EnableWindow(Item(controlId), enable);
 }
-void CZB4450_downloadDlg::OnVerify() {
-  hnx::VerifyImageFile(context_);
+
+void CZB4450_downloadDlg::SetControlText(int controlId, const std::string& text) {
+  SetWindowTextA(Item(controlId), text.c_str());
 }
-void CZB4450_downloadDlg::OnReconnect() {
-  hnx::Reconnect(context_);
+
+void CZB4450_downloadDlg::SetProgressRange(std::uint16_t lower, std::uint16_t upper) {
+  m_progress.SetRange(lower, upper);
 }
-void CZB4450_downloadDlg::OnOpenFile() {
-  hnx::OpenImageFile(context_);
+
+void CZB4450_downloadDlg::SetProgressPos(int position) {
+  m_progress.SetPos(position);
 }
-void CZB4450_downloadDlg::OnUpdate() {
-  hnx::RunUpdate(context_);
+
+void CZB4450_downloadDlg::MoveControl(int controlId, int x, int y, int width, int height) {
+  MoveWindow(Item(controlId), x, y, width, height, TRUE);
 }
-void CZB4450_downloadDlg::OnReadProtect() {
-  hnx::ReadProtect(context_);
+
+void CZB4450_downloadDlg::ResizeWindow(int width, int height) {
+  SetWindowPos(m_hWnd, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
-void CZB4450_downloadDlg::OnExitIsp() {
-  hnx::ExitIsp(context_);
+
+hnx::FileChoice CZB4450_downloadDlg::ChooseOpenFile(const hnx::FileDialogOptions& options) {
+  return ChooseFile(options, false);
 }
-void CZB4450_downloadDlg::OnCloseCommand() {
-  hnx::RemoveStaging(context_.staging);
+
+hnx::FileChoice CZB4450_downloadDlg::ChooseSaveFile(const hnx::FileDialogOptions& options) {
+  return ChooseFile(options, true);
+}
+
+hnx::FileChoice CZB4450_downloadDlg::ChooseFile(const hnx::FileDialogOptions& options, bool save) {
+  const std::string filter = hnx::FilterWithNulls(options.filter);
+  const std::string extension = hnx::DefaultExtension(options.defaultExtension);
+  std::vector<char> name(save ? kSaveNameLength : kOpenNameLength, '\0');
+  options.initialName.copy(name.data(), name.size() - 1);
+
+  OPENFILENAMEA dialog = {};
+  dialog.lStructSize = sizeof(dialog);
+  dialog.hwndOwner = m_hWnd;
+  dialog.lpstrFilter = filter.c_str();
+  dialog.lpstrFile = name.data();
+  dialog.nMaxFile = static_cast<DWORD>(name.size());
+  dialog.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
+  dialog.Flags = options.flags | OFN_EXPLORER;
+  const bool accepted = save ? GetSaveFileNameA(&dialog) != FALSE : GetOpenFileNameA(&dialog) != FALSE;
+  return {accepted, accepted ? std::string(name.data()) : std::string()};
+}
+
+std::string CZB4450_downloadDlg::ApplicationTitle() {
+  return hnx::ModuleBaseName(hnx::ProgramPath());
 }

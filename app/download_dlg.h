@@ -8,15 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "app/dialog_state.h"
-#include "app/dialog_ui.h"
 #include "app/modal_dialog.h"
-#include "app/progress_control.h"
-#include "link/dynamic_library.h"
-#include "link/hub_driver_win32.h"
-#include "ops/image_resource_win32.h"
-#include "ops/operation_context.h"
-#include "ops/sleeper_win32.h"
+#include "ops/dialog_ui.h"
+#include "ops/operations.h"
 
 class CZB4450_downloadDlg final : public hnx::win::ModalDialog,
                                   public hnx::DialogState,
@@ -45,14 +39,14 @@ class CZB4450_downloadDlg final : public hnx::win::ModalDialog,
 
  private:
   using MessageHandler = std::optional<INT_PTR> (CZB4450_downloadDlg::*)();
-  using CommandHandler = void (CZB4450_downloadDlg::*)();
+  using Operation = void (*)(hnx::OperationContext&);
   struct MessageEntry {
     UINT message;
     MessageHandler handler;
   };
   struct CommandEntry {
     int id;
-    CommandHandler handler;
+    Operation operation;
   };
   static const std::array<MessageEntry, 3> kMessageMap;
   static const std::array<CommandEntry, 10> kCommandMap;
@@ -60,19 +54,12 @@ class CZB4450_downloadDlg final : public hnx::win::ModalDialog,
   std::optional<INT_PTR> OnPaint();
   std::optional<INT_PTR> OnQueryDragIcon();
   std::optional<INT_PTR> OnClose();
-  void OnMassErase();
-  void OnWrite();
-  void OnRead();
-  void OnVerify();
-  void OnReconnect();
-  void OnOpenFile();
-  void OnUpdate();
-  void OnReadProtect();
-  void OnExitIsp();
-  void OnCloseCommand();
 
   void PaintMinimised();
   hnx::FileChoice ChooseFile(const hnx::FileDialogOptions& options, bool save);
+  // The application's title: the program's file name without its folder and extension, as the
+  // framework names an application that gives no name of its own.
+  static std::string ApplicationTitle();
 
   hnx::win::CommandTarget& commandRoute_;
   HICON m_hAppIcon;

@@ -1,9 +1,11 @@
 #include "app/modal_dialog.h"
 
+#include <commctrl.h>
+
 #include <span>
 #include <string>
 
-#include "app/dialog_init_data.h"
+#include "app/dialog_support.h"
 
 namespace hnx::win {
 
@@ -60,17 +62,25 @@ void ModalDialog::OnCancel() {
 void ModalDialog::ExecuteDialogInitData() {
   const HINSTANCE instance = Instance();
   HRSRC found =
-      FindResourceA(instance, MAKEINTRESOURCEA(templateId_), MAKEINTRESOURCEA(kDialogInitResourceType));
+      FindResourceA(instance, MAKEINTRESOURCEA(templateId_), MAKEINTRESOURCEA(hnx::kDialogInitResourceType));
   if (found == nullptr) return;
   HGLOBAL loaded = LoadResource(instance, found);
   const auto* bytes = static_cast<const std::uint8_t*>(loaded == nullptr ? nullptr : LockResource(loaded));
   if (bytes == nullptr) return;
-  for (const DialogInitRecord& record :
-       ParseDialogInitData(std::span(bytes, SizeofResource(instance, found)))) {
-    if (record.message != kDialogInitAddString16 || record.data.empty()) continue;
+  for (const hnx::DialogInitRecord& record :
+       hnx::ParseDialogInitData(std::span(bytes, SizeofResource(instance, found)))) {
+    if (record.message != hnx::kDialogInitAddString16 || record.data.empty()) continue;
     const std::string entry(reinterpret_cast<const char*>(record.data.data()), record.data.size());
     SendDlgItemMessageA(m_hWnd, record.controlId, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
   }
+}
+
+void ProgressControl::SetRange(std::uint16_t lower, std::uint16_t upper) const {
+  SendMessageA(window_, PBM_SETRANGE, 0, MAKELPARAM(lower, upper));
+}
+
+void ProgressControl::SetPos(int position) const {
+  SendMessageA(window_, PBM_SETPOS, position, 0);
 }
 
 }  // namespace hnx::win

@@ -1,9 +1,11 @@
 // The least of a dialog framework: a modal dialog run from a template, its dialog procedure, the
-// initial data of the template, data exchange, and the default accept and cancel commands.
+// initial data of the template, data exchange, the default accept and cancel commands, and the
+// object for a progress bar.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
 #include <optional>
 
 namespace hnx::win {
@@ -13,6 +15,18 @@ class CommandTarget {
  public:
   virtual ~CommandTarget() = default;
   virtual bool OnCommand(int id) = 0;
+};
+
+// A dialog's object for its progress bar: attached to the control by the first data exchange.
+class ProgressControl {
+ public:
+  bool attached() const { return window_ != nullptr; }
+  void Attach(HWND window) { window_ = window; }
+  void SetRange(std::uint16_t lower, std::uint16_t upper) const;
+  void SetPos(int position) const;
+
+ private:
+  HWND window_ = nullptr;
 };
 
 class ModalDialog {

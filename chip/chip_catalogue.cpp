@@ -21,7 +21,8 @@ constexpr std::array<CatalogueEntry, 5> kCatalogue = {{
 
 static_assert([] {
   for (const auto& entry : kCatalogue)
-    if (entry.profile.imageSize % entry.profile.blockLength != 0 || entry.profile.imageSize > kLargestImageSize)
+    if (entry.profile.imageSize % entry.profile.blockLength != 0 ||
+        entry.profile.imageSize > kLargestImageSize)
       return false;
   return true;
 }());
@@ -33,19 +34,6 @@ ChipLookup LookUpChip(const std::string& chipType) {
     if (chipType == entry.name) return {ChipLookupStatus::Found, entry.profile};
   if (chipType.empty()) return {ChipLookupStatus::Empty, {}};
   return {ChipLookupStatus::Unrecognised, {}};
-}
-
-void ReportChipLookup(const ChipLookup& lookup, DialogUi& ui) {
-  switch (lookup.status) {
-    case ChipLookupStatus::Empty:
-      ui.ShowMessage("Please select the ic type!", kDialogCaption, MessageIcon::Exclamation);
-      break;
-    case ChipLookupStatus::Unrecognised:
-      ui.ShowMessage("IC Type Error!!", kDialogCaption, MessageIcon::Error);
-      break;
-    case ChipLookupStatus::Found:
-      break;
-  }
 }
 
 }  // namespace hnx

@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <string>
 
-#include "app/dialog_ui.h"
-
 namespace hnx {
 
 struct ChipProfile {
@@ -22,9 +20,6 @@ struct ChipLookup {
 
 // Exact, case-sensitive match against the catalogue, first match in table order.
 ChipLookup LookUpChip(const std::string& chipType);
-
-// Shows "Please select the ic type!" or "IC Type Error!!"; a found chip shows nothing.
-void ReportChipLookup(const ChipLookup& lookup, DialogUi& ui);
 
 // The largest image size of the catalogue: the size of every read-back buffer.
 inline constexpr std::uint32_t kLargestImageSize = 0x10000;

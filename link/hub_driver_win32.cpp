@@ -1,6 +1,13 @@
-#include "link/hub_driver_win32.h"
-
+// The hub driver of the Windows USB stack, and the check that the byte layout the walk uses equals
+// the platform's own structures.
+#include <usbioctl.h>
 #include <windows.h>
+#include <winioctl.h>
+
+#include <cstddef>
+
+#include "link/presence_scan.h"
+#include "link/usb_hub_layout.h"
 
 namespace hnx {
 
@@ -32,3 +39,56 @@ int Win32HubDriver::ConvertWideToNarrow(const char16_t* text, char* output, int 
 }
 
 }  // namespace hnx
+
+namespace hnx::usb {
+
+static_assert(kIoctlGetRootHubName == IOCTL_USB_GET_ROOT_HUB_NAME);
+static_assert(kIoctlGetNodeInformation == IOCTL_USB_GET_NODE_INFORMATION);
+static_assert(kIoctlGetNodeConnectionInformation == IOCTL_USB_GET_NODE_CONNECTION_INFORMATION);
+static_assert(kIoctlGetDescriptorFromNodeConnection == IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION);
+static_assert(kIoctlGetNodeConnectionName == IOCTL_USB_GET_NODE_CONNECTION_NAME);
+
+static_assert(kRootHubNameSize == sizeof(USB_ROOT_HUB_NAME));
+static_assert(kRootHubNameActualLengthOffset == offsetof(USB_ROOT_HUB_NAME, ActualLength));
+static_assert(kRootHubNameTextOffset == offsetof(USB_ROOT_HUB_NAME, RootHubName));
+
+static_assert(kNodeInformationSize == sizeof(USB_NODE_INFORMATION));
+static_assert(kNodeTypeOffset == offsetof(USB_NODE_INFORMATION, NodeType));
+static_assert(kHubDescriptorOffset == offsetof(USB_NODE_INFORMATION, u.HubInformation.HubDescriptor));
+static_assert(kNumberOfPortsOffset ==
+              offsetof(USB_NODE_INFORMATION, u.HubInformation.HubDescriptor.bNumberOfPorts));
+
+static_assert(kConnectionInformationHeaderSize == sizeof(USB_NODE_CONNECTION_INFORMATION));
+static_assert(kPipeInfoSize == sizeof(USB_PIPE_INFO));
+static_assert(kConnectionIndexOffset == offsetof(USB_NODE_CONNECTION_INFORMATION, ConnectionIndex));
+static_assert(kDeviceDescriptorOffset == offsetof(USB_NODE_CONNECTION_INFORMATION, DeviceDescriptor));
+static_assert(kCurrentConfigurationValueOffset ==
+              offsetof(USB_NODE_CONNECTION_INFORMATION, CurrentConfigurationValue));
+static_assert(kDeviceIsHubOffset == offsetof(USB_NODE_CONNECTION_INFORMATION, DeviceIsHub));
+static_assert(kDeviceAddressOffset == offsetof(USB_NODE_CONNECTION_INFORMATION, DeviceAddress));
+static_assert(kNumberOfOpenPipesOffset == offsetof(USB_NODE_CONNECTION_INFORMATION, NumberOfOpenPipes));
+static_assert(kConnectionStatusOffset == offsetof(USB_NODE_CONNECTION_INFORMATION, ConnectionStatus));
+static_assert(kConnectionInformationHeaderSize == offsetof(USB_NODE_CONNECTION_INFORMATION, PipeList));
+static_assert(kDeviceConnected == DeviceConnected);
+
+static_assert(kDescriptorRequestHeaderSize == sizeof(USB_DESCRIPTOR_REQUEST));
+static_assert(kConnectionIndexOffset == offsetof(USB_DESCRIPTOR_REQUEST, ConnectionIndex));
+static_assert(kSetupRequestTypeOffset == offsetof(USB_DESCRIPTOR_REQUEST, SetupPacket.bmRequest));
+static_assert(kSetupRequestOffset == offsetof(USB_DESCRIPTOR_REQUEST, SetupPacket.bRequest));
+static_assert(kSetupValueOffset == offsetof(USB_DESCRIPTOR_REQUEST, SetupPacket.wValue));
+static_assert(kSetupIndexOffset == offsetof(USB_DESCRIPTOR_REQUEST, SetupPacket.wIndex));
+static_assert(kSetupLengthOffset == offsetof(USB_DESCRIPTOR_REQUEST, SetupPacket.wLength));
+static_assert(kDescriptorDataOffset == offsetof(USB_DESCRIPTOR_REQUEST, Data));
+static_assert(kDescriptorDataRoom == MAXIMUM_USB_STRING_LENGTH);
+
+static_assert(kStringLengthOffset == offsetof(USB_STRING_DESCRIPTOR, bLength));
+static_assert(kStringTypeOffset == offsetof(USB_STRING_DESCRIPTOR, bDescriptorType));
+static_assert(kStringTextOffset == offsetof(USB_STRING_DESCRIPTOR, bString));
+static_assert(kStringDescriptorType == USB_STRING_DESCRIPTOR_TYPE);
+
+static_assert(kNodeConnectionNameSize == sizeof(USB_NODE_CONNECTION_NAME));
+static_assert(kConnectionIndexOffset == offsetof(USB_NODE_CONNECTION_NAME, ConnectionIndex));
+static_assert(kNodeNameActualLengthOffset == offsetof(USB_NODE_CONNECTION_NAME, ActualLength));
+static_assert(kNodeNameTextOffset == offsetof(USB_NODE_CONNECTION_NAME, NodeName));
+
+}  // namespace hnx::usb

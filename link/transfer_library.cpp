@@ -1,28 +1,26 @@
 #include "link/transfer_library.h"
 
 namespace hnx {
-namespace {
+
+TransferLibrary::TransferLibrary(DynamicLibrary& loader, const std::string& path)
+    : loader_(loader), handle_(path.empty() ? nullptr : loader.Load(path)) {
+  if (handle_ == nullptr) return;
+  openPipe_ = Resolve<UsbOpenPipeFn>(kUsbOpenPipeName);
+  closePipe_ = Resolve<UsbClosePipeFn>(kUsbClosePipeName);
+  bulkWrite_ = Resolve<UsbBulkWriteFn>(kUsbBulkWriteName);
+  bulkRead_ = Resolve<UsbBulkReadFn>(kUsbBulkReadName);
+}
 
 template <typename Function>
-Function ResolveOrReport(DynamicLibrary& loader, DynamicLibrary::Handle handle, const char* name,
-                         DialogUi& ui) {
-  void* address = loader.Resolve(handle, name);
-  if (address == nullptr) ui.ShowAppMessage(std::string("Can't load function ") + name + "!");
+Function TransferLibrary::Resolve(const char* name) {
+  void* address = loader_.Resolve(handle_, name);
+  if (address == nullptr) missing_.push_back(name);
   return reinterpret_cast<Function>(address);
 }
 
-}  // namespace
-
-TransferLibrary::TransferLibrary(DynamicLibrary& loader, const std::string& path, DialogUi& ui)
-    : loader_(loader), handle_(path.empty() ? nullptr : loader.Load(path)) {
-  if (handle_ == nullptr) return;
-  openPipe_ = ResolveOrReport<UsbOpenPipeFn>(loader_, handle_, kUsbOpenPipeName, ui);
-  closePipe_ = ResolveOrReport<UsbClosePipeFn>(loader_, handle_, kUsbClosePipeName, ui);
-  bulkWrite_ = ResolveOrReport<UsbBulkWriteFn>(loader_, handle_, kUsbBulkWriteName, ui);
-  bulkRead_ = ResolveOrReport<UsbBulkReadFn>(loader_, handle_, kUsbBulkReadName, ui);
+TransferLibrary::~TransferLibrary() {
+  Unload();
 }
-
-TransferLibrary::~TransferLibrary() { Unload(); }
 
 bool TransferLibrary::OpenPipe() {
   if (openPipe_ == nullptr) return false;
@@ -64,6 +62,12 @@ void TransferLibrary::UnloadKeepingPipeOpen() {
   bulkWrite_ = nullptr;
   bulkRead_ = nullptr;
   pipeOpen_ = false;
+}
+
+std::string TransferLibraryPathBeside(const std::string& modulePath) {
+  const auto lastSeparator = modulePath.find_last_of("\\/");
+  if (lastSeparator == std::string::npos) return "";
+  return modulePath.substr(0, lastSeparator + 1) + kTransferLibraryName;
 }
 
 }  // namespace hnx

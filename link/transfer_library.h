@@ -1,27 +1,72 @@
-// The transfer library bound for one operation: loaded, its four entry points resolved, and
-// released (pipe closed, library unloaded) when the operation ends.
+// The vendor transfer library ZB_USB: its four entry points, the loader it is reached through, and
+// the binding that one operation holds from its start to its end.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
-#include "app/dialog_ui.h"
-#include "link/dynamic_library.h"
-#include "link/usb_entry_points.h"
+#if defined(_WIN32)
+#define ZB_USB_CALL __cdecl
+#else
+#define ZB_USB_CALL
+#endif
+
+extern "C" {
+// Non-zero when a pipe to the device in ISP mode is open.
+typedef unsigned char(ZB_USB_CALL* UsbOpenPipeFn)(void);
+typedef void(ZB_USB_CALL* UsbClosePipeFn)(void);
+// Non-zero on success; *count receives the bytes moved.
+typedef unsigned char(ZB_USB_CALL* UsbBulkWriteFn)(unsigned char* data, std::uint32_t length,
+                                                   std::uint32_t* count);
+typedef unsigned char(ZB_USB_CALL* UsbBulkReadFn)(unsigned char* buffer, std::uint32_t length,
+                                                  std::uint32_t* count);
+}
 
 namespace hnx {
 
+inline constexpr const char* kUsbOpenPipeName = "USB_Open_PIPE";
+inline constexpr const char* kUsbClosePipeName = "USB_Close_PIPE";
+inline constexpr const char* kUsbBulkWriteName = "USB_BulkWrite";
+inline constexpr const char* kUsbBulkReadName = "USB_BulkRead";
+
+inline constexpr const char* kTransferLibraryName = "ZB_USB.DLL";
+
+// Loading a shared library, resolving its exports and unloading it. A virtual seam, so that tests
+// can bind a simulated device in their own process.
+class DynamicLibrary {
+ public:
+  using Handle = void*;
+  virtual ~DynamicLibrary() = default;
+
+  // The loaded library, or nullptr when it cannot be loaded.
+  virtual Handle Load(const std::string& path) = 0;
+  // The address of an exported name, or nullptr when the library lacks it.
+  virtual void* Resolve(Handle library, const char* name) = 0;
+  // Releases a handle that Load returned.
+  virtual void Unload(Handle library) = 0;
+};
+
+// LoadLibraryA on Windows, dlopen elsewhere.
+class PlatformDynamicLibrary final : public DynamicLibrary {
+ public:
+  Handle Load(const std::string& path) override;
+  void* Resolve(Handle library, const char* name) override;
+  void Unload(Handle library) override;
+};
+
 class TransferLibrary {
  public:
-  // Loads the library at `path` and resolves USB_Open_PIPE, USB_Close_PIPE, USB_BulkWrite and
-  // USB_BulkRead in that order; each missing one is reported with ShowAppMessage and binding goes on.
-  // A library that cannot be loaded is reported by nobody and resolves nothing.
-  TransferLibrary(DynamicLibrary& loader, const std::string& path, DialogUi& ui);
+  // Loads the library at `path` (nothing for "") and resolves USB_Open_PIPE, USB_Close_PIPE,
+  // USB_BulkWrite and USB_BulkRead in that order; the names it lacks are kept, in that order, for the
+  // caller to report. A library that cannot be loaded resolves nothing and lacks nothing.
+  TransferLibrary(DynamicLibrary& loader, const std::string& path);
   ~TransferLibrary();
   TransferLibrary(const TransferLibrary&) = delete;
   TransferLibrary& operator=(const TransferLibrary&) = delete;
 
   bool loaded() const { return handle_ != nullptr; }
+  const std::vector<const char*>& missingEntryPoints() const { return missing_; }
   // The library is loaded and USB_Open_PIPE was resolved, so OpenPipe can ask the device at all.
   bool canOpenPipe() const { return openPipe_ != nullptr; }
   bool pipeOpen() const { return pipeOpen_; }
@@ -42,13 +87,25 @@ class TransferLibrary {
   void UnloadKeepingPipeOpen();
 
  private:
+  template <typename Function>
+  Function Resolve(const char* name);
+
   DynamicLibrary& loader_;
   DynamicLibrary::Handle handle_ = nullptr;
+  std::vector<const char*> missing_;
   UsbOpenPipeFn openPipe_ = nullptr;
   UsbClosePipeFn closePipe_ = nullptr;
   UsbBulkWriteFn bulkWrite_ = nullptr;
   UsbBulkReadFn bulkRead_ = nullptr;
   bool pipeOpen_ = false;
 };
+
+// The running program's full path; "" when it cannot be had.
+std::string ProgramPath();
+
+// The folder of `modulePath` (up to and including its last separator) followed by the library's
+// name; "" (nothing to load) for a path without a folder. Only the program's own folder is searched:
+// a library planted in the current directory is never loaded.
+std::string TransferLibraryPathBeside(const std::string& modulePath);
 
 }  // namespace hnx

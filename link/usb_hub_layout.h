@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <span>
 
+#include "link/byte_order.h"
+
 namespace hnx::usb {
 
 // Device type 0x22 (FILE_DEVICE_USB), METHOD_BUFFERED, FILE_ANY_ACCESS. The root-hub name (asked of
@@ -64,24 +66,5 @@ inline constexpr std::uint8_t kStringDescriptorType = 3;
 inline constexpr std::uint32_t kNodeConnectionNameSize = 10;
 inline constexpr std::size_t kNodeNameActualLengthOffset = 4;
 inline constexpr std::size_t kNodeNameTextOffset = 8;
-
-inline std::uint16_t ReadLe16(std::span<const std::uint8_t> bytes, std::size_t offset) {
-  return static_cast<std::uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
-}
-
-inline std::uint32_t ReadLe32(std::span<const std::uint8_t> bytes, std::size_t offset) {
-  return static_cast<std::uint32_t>(ReadLe16(bytes, offset)) |
-         static_cast<std::uint32_t>(ReadLe16(bytes, offset + 2)) << 16;
-}
-
-inline void WriteLe16(std::span<std::uint8_t> bytes, std::size_t offset, std::uint16_t value) {
-  bytes[offset] = static_cast<std::uint8_t>(value);
-  bytes[offset + 1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-inline void WriteLe32(std::span<std::uint8_t> bytes, std::size_t offset, std::uint32_t value) {
-  WriteLe16(bytes, offset, static_cast<std::uint16_t>(value));
-  WriteLe16(bytes, offset + 2, static_cast<std::uint16_t>(value >> 16));
-}
 
 }  // namespace hnx::usb

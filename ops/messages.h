@@ -1,8 +1,9 @@
 // Every outcome the operations report, word for word.
 #pragma once
 
-#include "app/dialog_ui.h"
-#include "link/isp_exchange.h"
+#include <string>
+
+#include "ops/dialog_ui.h"
 
 namespace hnx {
 
@@ -13,6 +14,8 @@ struct Message {
 };
 
 // Failures.
+inline constexpr Message kNoChipType{"Please select the ic type!", MessageIcon::Exclamation};
+inline constexpr Message kUnknownChipType{"IC Type Error!!", MessageIcon::Error};
 inline constexpr Message kTimeOut{"Time Out !! Please check device and try again.", MessageIcon::Error, ""};
 inline constexpr Message kDeviceNotFound{"Can't find the device!", MessageIcon::None};
 inline constexpr Message kNoImagePath{"Please open the program file!", MessageIcon::Exclamation};
@@ -38,12 +41,9 @@ inline constexpr Message kReadProtectSucceeded{"Read Protect Command Succeeded !
 inline constexpr Message kExitIspSucceeded{"EXIT ISP Successfull !!", MessageIcon::Information};
 inline constexpr Message kDeviceFound{"ZB44xx Found !", MessageIcon::Information};
 
-void Show(DialogUi& ui, const Message& message);
-
-// Erase and read-block exchanges: a frame not sent is a write failure, a reply not received a read
-// failure.
-Message ExchangeFailure(Exchange failure);
-// Program exchanges: anything but a status byte that did not arrive is a flash write failure.
-Message ProgramFailure(Exchange failure);
+// A transfer-library entry point that could not be resolved, shown with ShowAppMessage.
+inline std::string MissingEntryPointText(const char* name) {
+  return std::string("Can't load function ") + name + "!";
+}
 
 }  // namespace hnx

@@ -1,22 +1,93 @@
-// The handlers of the dialog's buttons. Each runs to its end, shows its outcome in message boxes
-// and releases whatever it acquired.
+// The handlers of the dialog's buttons, and what they work with. Each runs to its end, shows its
+// outcome in message boxes and releases whatever it acquired.
 #pragma once
 
-#include "ops/operation_context.h"
+#include <cstdint>
+#include <string>
+
+#include "link/presence_scan.h"
+#include "link/transfer_library.h"
+#include "ops/dialog_ui.h"
 
 namespace hnx {
 
-void RunUpdate(OperationContext& context);               // "Update"
-void MassEraseWithBlankCheck(OperationContext& context); // "Mass Erase"
-void WriteImageFile(OperationContext& context);          // "Write"
-void VerifyImageFile(OperationContext& context);         // "Verify"
-void OpenImageFile(OperationContext& context);           // "Open File"
-void ReadToDumpFile(OperationContext& context);          // "Read"
-void ReadProtect(OperationContext& context);             // "Read Protect"
-void ExitIsp(OperationContext& context);                 // "Exit ISP"
-void Reconnect(OperationContext& context);               // "Re-connect"
+// The firmware image embedded in the program (resource type "bin", id 133). A virtual seam: tests
+// hold the image in memory and can fail any step.
+class ImageResource {
+ public:
+  virtual ~ImageResource() = default;
 
-// Deletes the staging file and its folder (the close request and command 8 run it too).
-void RemoveStaging(const StagingPaths& staging);
+  // The three steps of reaching the bytes; each reports its own failure, and a step after a
+  // failed one is still tried (it fails too on Windows).
+  virtual bool Find() = 0;
+  virtual bool Load() = 0;
+  // The bytes, or nullptr when they cannot be locked.
+  virtual const std::uint8_t* Lock() = 0;
+  // The resource's size in bytes; 0 when it was not found.
+  virtual std::uint32_t Size() = 0;
+};
+
+// The wait between attempts to open the device pipe. A virtual seam: tests record the waits.
+class Sleeper {
+ public:
+  virtual ~Sleeper() = default;
+  virtual void Sleep(std::uint32_t milliseconds) = 0;
+};
+
+#if defined(_WIN32)
+class Win32ImageResource final : public ImageResource {
+ public:
+  bool Find() override;
+  bool Load() override;
+  const std::uint8_t* Lock() override;
+  std::uint32_t Size() override;
+
+ private:
+  void* info_ = nullptr;  // HRSRC
+  void* data_ = nullptr;  // HGLOBAL
+};
+
+class Win32Sleeper final : public Sleeper {
+ public:
+  void Sleep(std::uint32_t milliseconds) override;
+};
+#endif
+
+struct StagingPaths {
+  std::string folder;
+  std::string file;
+};
+
+// The program's staging folder and file; the doubled slashes are part of the names.
+inline const StagingPaths kProgramStaging = {"C://Program BinFile", "C://Program BinFile//b167h.bin"};
+
+// What every operation works with: the dialog's members and user interface, and the seams to the
+// transfer library, the USB hubs, the embedded image and the clock.
+struct OperationContext {
+  DialogState& state;
+  DialogUi& ui;
+  DynamicLibrary& libraries;
+  std::string transferLibraryPath;
+  HubDriver& hubs;
+  ImageResource& image;
+  Sleeper& sleeper;
+  StagingPaths staging;
+};
+
+void RunUpdate(OperationContext& context);                // "Update"
+void MassEraseWithBlankCheck(OperationContext& context);  // "Mass Erase"
+void WriteImageFile(OperationContext& context);           // "Write"
+void VerifyImageFile(OperationContext& context);          // "Verify"
+void OpenImageFile(OperationContext& context);            // "Open File"
+void ReadToDumpFile(OperationContext& context);           // "Read"
+void ReadProtect(OperationContext& context);              // "Read Protect"
+void ExitIsp(OperationContext& context);                  // "Exit ISP"
+void Reconnect(OperationContext& context);                // "Re-connect"
+// The update's first step: writes the embedded image to the staging file, makes it the image path and
+// checks that it holds an image of the selected chip, whose checksum it shows. False after the
+// message of what failed.
+bool StageImage(OperationContext& context);
+// Deletes the staging file and its folder: the update's end, the close request and command 8.
+void RemoveStaging(OperationContext& context);
 
 }  // namespace hnx

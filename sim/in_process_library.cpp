@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "link/usb_entry_points.h"
+#include "link/transfer_library.h"
 
 namespace hnx::sim {
 namespace {

@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "link/dynamic_library.h"
+#include "link/transfer_library.h"
 #include "sim/sim_device.h"
 
 namespace hnx::sim {

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "link/isp_frame.h"
+#include "link/isp.h"
 
 namespace hnx::sim {
 namespace {

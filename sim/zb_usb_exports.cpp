@@ -1,6 +1,6 @@
 // The four entry points of ZB_USB, backed by one simulated device per load of the library. A build
 // may leave one out (ZB_USB_OMIT_<name>) to stand for a broken library.
-#include "link/usb_entry_points.h"
+#include "link/transfer_library.h"
 #include "sim/library_device.h"
 
 #if defined(_WIN32)

@@ -1,4 +1,4 @@
-#include "ops/checksum.h"
+#include "ops/operation_scope.h"
 
 #include <gtest/gtest.h>
 

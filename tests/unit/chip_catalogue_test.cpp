@@ -48,18 +48,5 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, ChipLookupTest,
                            return name;
                          });
 
-TEST(ChipReportTest, ShowsOneMessagePerFailureAndNothingForAChip) {
-  DialogState state;
-  test::RecordingDialog ui(state);
-  ReportChipLookup(LookUpChip(""), ui);
-  ReportChipLookup(LookUpChip("ZB9999"), ui);
-  ReportChipLookup(LookUpChip("ZB3308"), ui);
-  const std::vector<test::ShownMessage> expected = {
-      {"Please select the ic type!", "HNX470 Update Tool", MessageIcon::Exclamation, false},
-      {"IC Type Error!!", "HNX470 Update Tool", MessageIcon::Error, false},
-  };
-  EXPECT_EQ(ui.messages, expected);
-}
-
 }  // namespace
 }  // namespace hnx

@@ -8,7 +8,7 @@
 #include <map>
 #include <sstream>
 
-#include "link/isp_frame.h"
+#include "link/isp.h"
 #include "ops/operations.h"
 #include "res/resource.h"
 #include "support/ops_expect.h"

@@ -1,4 +1,4 @@
-#include "link/isp_exchange.h"
+#include "link/isp.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "sim/in_process_library.h"
-#include "support/recording_dialog.h"
 #include "support/sim_trace_lines.h"
 
 namespace hnx {
@@ -26,9 +25,7 @@ class IspExchangeTest : public testing::Test {
 
   sim::SimDevice device;
   sim::InProcessLibrary library{device};
-  DialogState state;
-  test::RecordingDialog ui{state};
-  TransferLibrary link{library, "ZB_USB.DLL", ui};
+  TransferLibrary link{library, "ZB_USB.DLL"};
   IspFrame frame;
   std::vector<std::uint8_t> block = std::vector<std::uint8_t>(64);
 };

@@ -1,4 +1,4 @@
-#include "link/isp_frame.h"
+#include "link/isp.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "link/hub_driver_win32.h"
+#include "link/presence_scan.h"
 
 namespace hnx {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "link/isp_frame.h"
+#include "link/isp.h"
 #include "ops/operations.h"
 #include "support/ops_expect.h"
 #include "support/ops_rig.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "link/isp_frame.h"
+#include "link/isp.h"
 #include "ops/operations.h"
 #include "res/resource.h"
 #include "support/ops_expect.h"

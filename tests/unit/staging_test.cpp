@@ -1,4 +1,4 @@
-#include "ops/staging.h"
+#include "ops/operations.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include "support/ops_rig.h"
 
 #if defined(_WIN32)
-#include "ops/image_resource_win32.h"
+#include "ops/operations.h"
 #endif
 
 namespace hnx::test {
@@ -114,26 +114,21 @@ TEST(RemoveStaging, DeletesTheFileAndTheFolderButNothingElse) {
   OpsRig rig;
   const StagingPaths& staging = rig.context.staging;
   ASSERT_TRUE(StageImage(rig.context));
-  RemoveStaging(staging);
+  RemoveStaging(rig.context);
   EXPECT_FALSE(fs::exists(staging.folder));
 
-  RemoveStaging(staging);  // nothing there: nothing happens
+  RemoveStaging(rig.context);  // nothing there: nothing happens
   EXPECT_FALSE(fs::exists(staging.folder));
 
   fs::create_directory(staging.folder);  // a folder without the file still goes
-  RemoveStaging(staging);
+  RemoveStaging(rig.context);
   EXPECT_FALSE(fs::exists(staging.folder));
 
   ASSERT_TRUE(StageImage(rig.context));
   const std::string keep = rig.MakeFile("Program BinFile/notes.txt", std::vector<std::uint8_t>{'k'});
-  RemoveStaging(staging);
+  RemoveStaging(rig.context);
   EXPECT_FALSE(fs::exists(staging.file));
   EXPECT_EQ(FileBytes(keep), std::vector<std::uint8_t>{'k'});
-}
-
-TEST(StagingPaths, AreTheProgramsFixedNames) {
-  EXPECT_EQ(ProgramStagingPaths().folder, "C://Program BinFile");
-  EXPECT_EQ(ProgramStagingPaths().file, "C://Program BinFile//b167h.bin");
 }
 
 #if defined(_WIN32)

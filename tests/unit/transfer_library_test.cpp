@@ -1,11 +1,11 @@
+// The binding against the built simulator libraries, each lacking one entry point, and against the
+// simulator in this process: what reaches the device shows which entry points were called.
 #include "link/transfer_library.h"
 
 #include <gtest/gtest.h>
 
-#include "link/isp_exchange.h"
-#include "link/transfer_library_path.h"
+#include "link/isp.h"
 #include "sim/in_process_library.h"
-#include "support/recording_dialog.h"
 #include "support/sim_library_setup.h"
 #include "support/sim_trace_lines.h"
 
@@ -14,12 +14,7 @@ namespace {
 
 const std::string kEraseFrame = "write 10 10 1 25 00 00 00 00 00 00 00 FF 00";
 
-test::ShownMessage AppMessage(const char* text) {
-  return {text, "", MessageIcon::None, true};
-}
-
-// Opens the pipe, sends a mass erase and reads its status, then unbinds: what reaches the device
-// shows which entry points were called.
+// Opens the pipe, sends a mass erase and reads its status, then unbinds.
 void EraseAndUnbind(TransferLibrary& link) {
   IspFrame frame;
   link.OpenPipe();
@@ -30,86 +25,42 @@ void EraseAndUnbind(TransferLibrary& link) {
 struct LackCase {
   const char* lack;  // suffix of the library built without the entry point
   const char* entryPoint;
-  std::vector<test::ShownMessage> messages;
   std::vector<std::string> trace;
 };
 
-void PrintTo(const LackCase& c, std::ostream* os) {
-  *os << c.lack;
-}
-
-const LackCase kLackCases[] = {
-    {"no_open",
-     kUsbOpenPipeName,
-     {AppMessage("Can't load function USB_Open_PIPE!")},
-     {"write 10 0 0 25 00 00 00 00 00 00 00 FF 00"}},
-    {"no_close",
-     kUsbClosePipeName,
-     {AppMessage("Can't load function USB_Close_PIPE!")},
-     {"open 1", kEraseFrame, "read 1 1 1 00"}},
-    {"no_write", kUsbBulkWriteName, {AppMessage("Can't load function USB_BulkWrite!")}, {"open 1", "close"}},
-    {"no_read",
-     kUsbBulkReadName,
-     {AppMessage("Can't load function USB_BulkRead!")},
-     {"open 1", kEraseFrame, "close"}},
-};
-
-class LackingEntryPointTest : public testing::TestWithParam<LackCase> {
- protected:
-  DialogState state;
-  test::RecordingDialog ui{state};
-};
-
-TEST_P(LackingEntryPointTest, InProcessReportsItAndNeverCallsIt) {
-  sim::SimDevice device;
-  sim::InProcessLibrary library(device);
-  library.Withhold(GetParam().entryPoint);
-  const int strayCalls = sim::InProcessLibrary::CallsWhileUnloaded();
-  {
-    TransferLibrary link(library, "ZB_USB.DLL", ui);
-    EXPECT_TRUE(link.loaded());
+TEST(TransferLibrary, ABuiltLibraryLackingAnEntryPointNamesItAndNeverCallsIt) {
+  const LackCase cases[] = {
+      {"no_open", kUsbOpenPipeName, {"write 10 0 0 25 00 00 00 00 00 00 00 FF 00"}},
+      {"no_close", kUsbClosePipeName, {"open 1", kEraseFrame, "read 1 1 1 00"}},
+      {"no_write", kUsbBulkWriteName, {"open 1", "close"}},
+      {"no_read", kUsbBulkReadName, {"open 1", kEraseFrame, "close"}},
+  };
+  for (const LackCase& c : cases) {
+    SCOPED_TRACE(c.lack);
+    test::SimScratchFolder folder;
+    test::SimLibraryEnvironment environment({{"HNX_SIM_TRACE", folder.File("trace.txt")}});
+    PlatformDynamicLibrary loader;
+    TransferLibrary link(loader, test::SimLibraryLackingPath(c.lack));
+    ASSERT_TRUE(link.loaded());
+    EXPECT_EQ(link.missingEntryPoints(), std::vector<const char*>{c.entryPoint});
     EraseAndUnbind(link);
+    EXPECT_EQ(test::TraceFileLines(folder.File("trace.txt")), c.trace);
   }
-  EXPECT_EQ(ui.messages, GetParam().messages);
-  EXPECT_EQ(test::TraceLines(device), GetParam().trace);
-  EXPECT_EQ(library.unloads(), 1);
-  EXPECT_EQ(sim::InProcessLibrary::CallsWhileUnloaded(), strayCalls);
 }
 
-TEST_P(LackingEntryPointTest, BuiltLibraryReportsItAndNeverCallsIt) {
-  test::SimScratchFolder folder;
-  test::SimLibraryEnvironment environment({{"HNX_SIM_TRACE", folder.File("trace.txt")}});
-  PlatformDynamicLibrary loader;
-  TransferLibrary link(loader, test::SimLibraryLackingPath(GetParam().lack), ui);
-  ASSERT_TRUE(link.loaded());
-  EraseAndUnbind(link);
-  EXPECT_EQ(ui.messages, GetParam().messages);
-  EXPECT_EQ(test::TraceFileLines(folder.File("trace.txt")), GetParam().trace);
-}
-
-INSTANTIATE_TEST_SUITE_P(EachEntryPoint, LackingEntryPointTest, testing::ValuesIn(kLackCases),
-                         [](const testing::TestParamInfo<LackCase>& info) {
-                           return std::string(info.param.lack);
-                         });
-
-TEST(TransferLibraryTest, ReportsMissingEntryPointsInResolutionOrder) {
+TEST(TransferLibrary, NamesTheMissingEntryPointsInResolutionOrder) {
   sim::SimDevice device;
   sim::InProcessLibrary library(device);
   for (const char* name : {kUsbBulkReadName, kUsbOpenPipeName, kUsbBulkWriteName, kUsbClosePipeName})
     library.Withhold(name);
-  DialogState state;
-  test::RecordingDialog ui(state);
-  TransferLibrary link(library, "ZB_USB.DLL", ui);
-  const std::vector<test::ShownMessage> expected = {
-      AppMessage("Can't load function USB_Open_PIPE!"), AppMessage("Can't load function USB_Close_PIPE!"),
-      AppMessage("Can't load function USB_BulkWrite!"), AppMessage("Can't load function USB_BulkRead!")};
-  EXPECT_EQ(ui.messages, expected);
+  TransferLibrary link(library, "ZB_USB.DLL");
+  const std::vector<const char*> expected = {kUsbOpenPipeName, kUsbClosePipeName, kUsbBulkWriteName,
+                                             kUsbBulkReadName};
+  EXPECT_EQ(link.missingEntryPoints(), expected);
   EXPECT_FALSE(link.canOpenPipe());
 }
 
-TEST(TransferLibraryTest, LibraryThatCannotBeLoadedIsReportedByNobody) {
-  DialogState state;
-  test::RecordingDialog ui(state);
+TEST(TransferLibrary, ALibraryThatCannotBeLoadedLacksNothingAndIsNeverCalled) {
   sim::SimDevice device;
   sim::InProcessLibrary refusing(device);
   refusing.RefuseLoad(true);
@@ -117,73 +68,50 @@ TEST(TransferLibraryTest, LibraryThatCannotBeLoadedIsReportedByNobody) {
   test::SimScratchFolder folder;
   for (DynamicLibrary* libraries :
        {static_cast<DynamicLibrary*>(&refusing), static_cast<DynamicLibrary*>(&loader)}) {
-    TransferLibrary link(*libraries, folder.File("ZB_USB.DLL"), ui);
+    TransferLibrary link(*libraries, folder.File("ZB_USB.DLL"));
     EXPECT_FALSE(link.loaded());
-    EXPECT_FALSE(link.canOpenPipe());
+    EXPECT_TRUE(link.missingEntryPoints().empty());
     EraseAndUnbind(link);
   }
-  EXPECT_TRUE(ui.messages.empty());
   EXPECT_TRUE(device.trace().empty());
   EXPECT_EQ(refusing.unloads(), 0);
   EXPECT_EQ(refusing.lastPath(), folder.File("ZB_USB.DLL"));
 }
 
-class UnbindingTest : public testing::Test {
- protected:
-  sim::SimDevice device;
-  sim::InProcessLibrary library{device};
-  DialogState state;
-  test::RecordingDialog ui{state};
+TEST(TransferLibrary, UnloadClosesTheOpenPipeFirstAndOnlyOnceAndExitIspLeavesItOpen) {
   const int strayCalls = sim::InProcessLibrary::CallsWhileUnloaded();
-};
-
-TEST_F(UnbindingTest, ClosesTheOpenPipeBeforeUnloadingOnce) {
-  {
-    TransferLibrary link(library, "ZB_USB.DLL", ui);
-    ASSERT_TRUE(link.OpenPipe());
-    link.Unload();
-    EXPECT_FALSE(library.loaded());
-    link.Unload();
+  for (bool keepOpen : {false, true}) {
+    sim::SimDevice device;
+    sim::InProcessLibrary library(device);
+    {
+      TransferLibrary link(library, "ZB_USB.DLL");
+      ASSERT_TRUE(link.OpenPipe());
+      keepOpen ? link.UnloadKeepingPipeOpen() : link.Unload();
+      EXPECT_FALSE(library.loaded());
+      EXPECT_FALSE(link.pipeOpen());
+      link.Unload();
+    }
+    // A close after the unload would not have reached the device.
+    const std::vector<std::string> expected =
+        keepOpen ? std::vector<std::string>{"open 1"} : std::vector<std::string>{"open 1", "close"};
+    EXPECT_EQ(test::TraceLines(device), expected);
+    EXPECT_EQ(device.pipeOpen(), keepOpen);
+    EXPECT_EQ(library.unloads(), 1);
   }
-  // A close after the unload would not have reached the device.
-  EXPECT_EQ(test::TraceLines(device), (std::vector<std::string>{"open 1", "close"}));
-  EXPECT_EQ(library.unloads(), 1);
   EXPECT_EQ(sim::InProcessLibrary::CallsWhileUnloaded(), strayCalls);
 }
 
-TEST_F(UnbindingTest, ExitIspUnloadLeavesThePipeOpen) {
-  {
-    TransferLibrary link(library, "ZB_USB.DLL", ui);
-    ASSERT_TRUE(link.OpenPipe());
-    link.UnloadKeepingPipeOpen();
-    EXPECT_FALSE(link.pipeOpen());
-  }
-  EXPECT_EQ(test::TraceLines(device), (std::vector<std::string>{"open 1"}));
-  EXPECT_TRUE(device.pipeOpen());
-  EXPECT_EQ(library.unloads(), 1);
+TEST(TransferLibrary, IsLookedForInTheProgramsOwnFolderOnly) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"C:\\Tools\\ZB4450_download.exe", "C:\\Tools\\ZB_USB.DLL"},
+      {"C:/Tools\\sub/ZB4450_download.exe", "C:/Tools\\sub/ZB_USB.DLL"},
+      {"/opt/hnx/unit_tests", "/opt/hnx/ZB_USB.DLL"},
+      {"ZB4450_download.exe", ""},
+      {"", ""},
+  };
+  for (const auto& [program, library] : cases)
+    EXPECT_EQ(TransferLibraryPathBeside(program), library) << program;
 }
-
-struct BesideCase {
-  std::string modulePath;
-  std::string libraryPath;
-};
-
-void PrintTo(const BesideCase& c, std::ostream* os) {
-  *os << '"' << c.modulePath << '"';
-}
-
-class LibraryPathTest : public testing::TestWithParam<BesideCase> {};
-
-TEST_P(LibraryPathTest, IsTheProgramsOwnFolderOrNothing) {
-  EXPECT_EQ(TransferLibraryPathBeside(GetParam().modulePath), GetParam().libraryPath);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Paths, LibraryPathTest,
-    testing::Values(BesideCase{"C:\\Tools\\ZB4450_download.exe", "C:\\Tools\\ZB_USB.DLL"},
-                    BesideCase{"C:/Tools\\sub/ZB4450_download.exe", "C:/Tools\\sub/ZB_USB.DLL"},
-                    BesideCase{"/opt/hnx/unit_tests", "/opt/hnx/ZB_USB.DLL"},
-                    BesideCase{"ZB4450_download.exe", ""}, BesideCase{"", ""}));
 
 }  // namespace
 }  // namespace hnx

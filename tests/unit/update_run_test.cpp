@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <numeric>
 
-#include "link/isp_frame.h"
+#include "link/isp.h"
 #include "ops/operations.h"
 #include "res/resource.h"
 #include "support/ops_expect.h"

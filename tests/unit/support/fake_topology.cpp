@@ -9,11 +9,6 @@
 namespace hnx::test {
 namespace {
 
-using usb::ReadLe16;
-using usb::ReadLe32;
-using usb::WriteLe16;
-using usb::WriteLe32;
-
 constexpr std::string_view kDevicePathPrefix = "\\\\.\\";
 constexpr std::uint16_t kIdentificationValue = 0x03FF;
 constexpr std::uint16_t kIdentificationLanguage = 0x2861;

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "link/hub_driver.h"
+#include "link/presence_scan.h"
 
 namespace hnx::test {
 

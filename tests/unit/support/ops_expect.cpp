@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <ostream>
 
-#include "app/operation_guard.h"
-#include "link/isp_frame.h"
+#include "ops/operation_scope.h"
+#include "link/isp.h"
 
 namespace hnx::test {
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "ops/operation_context.h"
+#include "ops/operations.h"
 #include "sim/in_process_library.h"
 #include "sim/sim_device.h"
 #include "support/fake_topology.h"

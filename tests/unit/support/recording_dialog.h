@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/dialog_state.h"
-#include "app/dialog_ui.h"
+#include "ops/dialog_ui.h"
+#include "ops/dialog_ui.h"
 
 namespace hnx::test {
 

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <chrono>
 
-#include "link/transfer_library_path.h"
+#include "link/transfer_library.h"
 #include "sim/library_device.h"
 
 #if defined(_WIN32)
@@ -60,11 +60,11 @@ SimLibraryEnvironment::~SimLibraryEnvironment() {
 #if defined(_WIN32)
 // All outputs of the build share one folder, the one the test program runs from.
 std::string SimLibraryPath() {
-  return TransferLibraryPath();
+  return TransferLibraryPathBeside(ProgramPath());
 }
 
 std::string SimLibraryLackingPath(const std::string& lack) {
-  const std::string library = TransferLibraryPath();
+  const std::string library = SimLibraryPath();
   const std::string folder = library.substr(0, library.size() - std::string(kTransferLibraryName).size());
   return folder + "missing\\ZB_USB_" + lack + ".DLL";
 }

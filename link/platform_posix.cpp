@@ -1,0 +1,33 @@
+// The link layer's calls into a POSIX system.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "link/transfer_library.h"
+
+namespace hnx {
+
+DynamicLibrary::Handle PlatformDynamicLibrary::Load(const std::string& path) {
+  return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+void* PlatformDynamicLibrary::Resolve(Handle library, const char* name) {
+  return dlsym(library, name);
+}
+
+void PlatformDynamicLibrary::Unload(Handle library) {
+  dlclose(library);
+}
+
+std::string ProgramPath() {
+  std::vector<char> name(256);
+  for (;;) {
+    const ssize_t length = readlink("/proc/self/exe", name.data(), name.size());
+    if (length <= 0) return "";
+    if (static_cast<std::size_t>(length) < name.size()) return std::string(name.data(), length);
+    name.resize(name.size() * 2);
+  }
+}
+
+}  // namespace hnx

@@ -1,0 +1,88 @@
+#include "ops/operation_scope.h"
+
+#include <cctype>
+#include <cstdio>
+
+namespace hnx {
+
+void DisableOperationButtons(DialogUi& ui) {
+  for (int id : kOperationButtons) ui.EnableControl(id, false);
+}
+
+void EnableOperationButtons(DialogUi& ui) {
+  for (int id : kOperationButtons) ui.EnableControl(id, true);
+}
+
+OperationScope::OperationScope(OperationContext& context, ScopeOptions options)
+    : context_(context), options_(options) {
+  if (options_.guard) DisableOperationButtons(context_.ui);
+}
+
+OperationScope::~OperationScope() {
+  Buffer().swap(image);
+  Buffer().swap(readBack);
+  Buffer().swap(block);
+  file.Close();
+  if (link_ && !keepPipeOpen_) link_->ClosePipe();
+  if (options_.removeStaging) RemoveStaging(context_);
+  if (link_) link_->UnloadKeepingPipeOpen();
+  if (options_.guard) EnableOperationButtons(context_.ui);
+  if (options_.refreshControls) context_.ui.MembersToControls();
+}
+
+TransferLibrary& OperationScope::BindLibrary() {
+  TransferLibrary& link = link_.emplace(context_.libraries, context_.transferLibraryPath);
+  for (const char* name : link.missingEntryPoints()) context_.ui.ShowAppMessage(MissingEntryPointText(name));
+  return link;
+}
+
+std::optional<ChipProfile> SelectChip(OperationContext& context) {
+  const ChipLookup lookup = LookUpChip(context.state.m_strChipType);
+  if (lookup.status != ChipLookupStatus::Found) {
+    Show(context.ui, ChipLookupFailure(lookup));
+    return std::nullopt;
+  }
+  context.state.m_nImageSize = lookup.profile.imageSize;
+  context.state.m_nBlockLength = lookup.profile.blockLength;
+  return lookup.profile;
+}
+
+std::optional<ChipProfile> SelectChipAndImagePath(OperationContext& context) {
+  if (context.state.m_strChipType.empty()) {
+    Show(context.ui, kNoChipType);
+    return std::nullopt;
+  }
+  if (context.state.m_strImagePath.empty()) {
+    Show(context.ui, kNoImagePath);
+    return std::nullopt;
+  }
+  return SelectChip(context);
+}
+
+Message ChipLookupFailure(const ChipLookup& lookup) {
+  return lookup.status == ChipLookupStatus::Empty ? kNoChipType : kUnknownChipType;
+}
+
+std::string ChecksumText(std::span<const std::uint8_t> image) {
+  std::uint16_t sum = 0;
+  for (std::uint8_t byte : image) sum = static_cast<std::uint16_t>(sum + byte);
+  char digits[8] = {};
+  std::snprintf(digits, sizeof digits, "%.4x", static_cast<unsigned>(sum));
+  std::string text(digits);
+  for (char& digit : text) digit = static_cast<char>(std::toupper(static_cast<unsigned char>(digit)));
+  return text + "H";
+}
+
+void Show(DialogUi& ui, const Message& message) {
+  ui.ShowMessage(message.text, message.caption, message.icon);
+}
+
+Message ExchangeFailure(Exchange failure) {
+  return failure == Exchange::WriteFailure ? kWriteFailure : kReadFailure;
+}
+
+Message ProgramFailure(Exchange failure) {
+  return failure == Exchange::ReadFailure ? kReadFailure : kFlashWriteFailure;
+}
+
+}  // namespace hnx

@@ -1,0 +1,79 @@
+// The operations' calls into a POSIX system: files and folders.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "ops/files.h"
+
+namespace hnx {
+
+bool PathExists(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0;
+}
+
+bool FolderExists(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool MakeFolder(const std::string& path) {
+  return mkdir(path.c_str(), 0777) == 0;
+}
+
+bool DeleteFileAt(const std::string& path) {
+  return unlink(path.c_str()) == 0;
+}
+
+bool RemoveEmptyFolder(const std::string& path) {
+  return rmdir(path.c_str()) == 0;
+}
+
+ImageFile ImageFile::OpenForReading(const std::string& path) {
+  const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) return {};
+  struct stat status {};
+  if (fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) {
+    close(descriptor);
+    return {};
+  }
+  return ImageFile(descriptor);
+}
+
+ImageFile ImageFile::CreateForWriting(const std::string& path) {
+  const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return descriptor < 0 ? ImageFile() : ImageFile(descriptor);
+}
+
+bool ImageFile::ReadExactly(std::span<std::uint8_t> buffer) {
+  if (!isOpen()) return false;
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    const ssize_t got = read(static_cast<int>(handle_), buffer.data() + done, buffer.size() - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    done += static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+bool ImageFile::WriteAll(std::span<const std::uint8_t> data) {
+  if (!isOpen()) return false;
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t put = write(static_cast<int>(handle_), data.data() + done, data.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    done += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+void ImageFile::Close() {
+  if (isOpen()) close(static_cast<int>(handle_));
+  handle_ = kNoFile;
+}
+
+}  // namespace hnx
