@@ -66,7 +66,7 @@ class TransferLibrary {
   TransferLibrary& operator=(const TransferLibrary&) = delete;
 
   bool loaded() const { return handle_ != nullptr; }
-  const std::vector<const char*>& missingEntryPoints() const { return missing_; }
+  const std::vector<std::string>& missingEntryPoints() const { return missing_; }
   // The library is loaded and USB_Open_PIPE was resolved, so OpenPipe can ask the device at all.
   bool canOpenPipe() const { return openPipe_ != nullptr; }
   bool pipeOpen() const { return pipeOpen_; }
@@ -92,7 +92,7 @@ class TransferLibrary {
 
   DynamicLibrary& loader_;
   DynamicLibrary::Handle handle_ = nullptr;
-  std::vector<const char*> missing_;
+  std::vector<std::string> missing_;
   UsbOpenPipeFn openPipe_ = nullptr;
   UsbClosePipeFn closePipe_ = nullptr;
   UsbBulkWriteFn bulkWrite_ = nullptr;

@@ -42,8 +42,8 @@ inline constexpr Message kExitIspSucceeded{"EXIT ISP Successfull !!", MessageIco
 inline constexpr Message kDeviceFound{"ZB44xx Found !", MessageIcon::Information};
 
 // A transfer-library entry point that could not be resolved, shown with ShowAppMessage.
-inline std::string MissingEntryPointText(const char* name) {
-  return std::string("Can't load function ") + name + "!";
+inline std::string MissingEntryPointText(const std::string& name) {
+  return "Can't load function " + name + "!";
 }
 
 }  // namespace hnx

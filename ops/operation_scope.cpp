@@ -32,7 +32,8 @@ OperationScope::~OperationScope() {
 
 TransferLibrary& OperationScope::BindLibrary() {
   TransferLibrary& link = link_.emplace(context_.libraries, context_.transferLibraryPath);
-  for (const char* name : link.missingEntryPoints()) context_.ui.ShowAppMessage(MissingEntryPointText(name));
+  for (const std::string& name : link.missingEntryPoints())
+    context_.ui.ShowAppMessage(MissingEntryPointText(name));
   return link;
 }
 

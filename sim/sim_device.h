@@ -34,6 +34,7 @@ class SimDevice {
 
   // The flash as the device holds it (stuck cells show their held value when read).
   std::vector<std::uint8_t>& flash() { return flash_; }
+  const std::vector<std::uint8_t>& flash() const { return flash_; }
   std::uint32_t blockLength() const { return blockLength_; }
   bool pipeOpen() const { return pipeOpen_; }
   // While protected every read answers zeros (with status 0); a mass erase lifts the protection.

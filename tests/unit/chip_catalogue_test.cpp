@@ -5,8 +5,6 @@
 #include <cctype>
 #include <ostream>
 
-#include "support/recording_dialog.h"
-
 namespace hnx {
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "sim/in_process_library.h"
-#include "support/sim_trace_lines.h"
+#include "support/rig.h"
 
 namespace hnx {
 namespace {

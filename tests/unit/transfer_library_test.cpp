@@ -6,8 +6,7 @@
 
 #include "link/isp.h"
 #include "sim/in_process_library.h"
-#include "support/sim_library_setup.h"
-#include "support/sim_trace_lines.h"
+#include "support/rig.h"
 
 namespace hnx {
 namespace {
@@ -37,14 +36,14 @@ TEST(TransferLibrary, ABuiltLibraryLackingAnEntryPointNamesItAndNeverCallsIt) {
   };
   for (const LackCase& c : cases) {
     SCOPED_TRACE(c.lack);
-    test::SimScratchFolder folder;
-    test::SimLibraryEnvironment environment({{"HNX_SIM_TRACE", folder.File("trace.txt")}});
+    test::TempFolder folder;
+    test::SimLibraryEnvironment environment({{"HNX_SIM_TRACE", folder.Path("trace.txt")}});
     PlatformDynamicLibrary loader;
     TransferLibrary link(loader, test::SimLibraryLackingPath(c.lack));
     ASSERT_TRUE(link.loaded());
-    EXPECT_EQ(link.missingEntryPoints(), std::vector<const char*>{c.entryPoint});
+    EXPECT_EQ(link.missingEntryPoints(), std::vector<std::string>{c.entryPoint});
     EraseAndUnbind(link);
-    EXPECT_EQ(test::TraceFileLines(folder.File("trace.txt")), c.trace);
+    EXPECT_EQ(test::FileLines(folder.Path("trace.txt")), c.trace);
   }
 }
 
@@ -54,7 +53,7 @@ TEST(TransferLibrary, NamesTheMissingEntryPointsInResolutionOrder) {
   for (const char* name : {kUsbBulkReadName, kUsbOpenPipeName, kUsbBulkWriteName, kUsbClosePipeName})
     library.Withhold(name);
   TransferLibrary link(library, "ZB_USB.DLL");
-  const std::vector<const char*> expected = {kUsbOpenPipeName, kUsbClosePipeName, kUsbBulkWriteName,
+  const std::vector<std::string> expected = {kUsbOpenPipeName, kUsbClosePipeName, kUsbBulkWriteName,
                                              kUsbBulkReadName};
   EXPECT_EQ(link.missingEntryPoints(), expected);
   EXPECT_FALSE(link.canOpenPipe());
@@ -65,17 +64,17 @@ TEST(TransferLibrary, ALibraryThatCannotBeLoadedLacksNothingAndIsNeverCalled) {
   sim::InProcessLibrary refusing(device);
   refusing.RefuseLoad(true);
   PlatformDynamicLibrary loader;
-  test::SimScratchFolder folder;
+  test::TempFolder folder;
   for (DynamicLibrary* libraries :
        {static_cast<DynamicLibrary*>(&refusing), static_cast<DynamicLibrary*>(&loader)}) {
-    TransferLibrary link(*libraries, folder.File("ZB_USB.DLL"));
+    TransferLibrary link(*libraries, folder.Path("ZB_USB.DLL"));
     EXPECT_FALSE(link.loaded());
     EXPECT_TRUE(link.missingEntryPoints().empty());
     EraseAndUnbind(link);
   }
   EXPECT_TRUE(device.trace().empty());
   EXPECT_EQ(refusing.unloads(), 0);
-  EXPECT_EQ(refusing.lastPath(), folder.File("ZB_USB.DLL"));
+  EXPECT_EQ(refusing.lastPath(), folder.Path("ZB_USB.DLL"));
 }
 
 TEST(TransferLibrary, UnloadClosesTheOpenPipeFirstAndOnlyOnceAndExitIspLeavesItOpen) {

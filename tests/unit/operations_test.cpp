@@ -1,0 +1,619 @@
+// What each operation does before, around and besides its transfers: the checks it begins with, the
+// staging of the embedded image, the update's progress, marker, retries and read-back, the dump file,
+// the image file, the presence check. The transfers themselves and their failures are swept in
+// fault_sweep_test.cpp.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <numeric>
+
+#include "link/isp.h"
+#include "support/rig.h"
+
+namespace hnx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const ShownMessage kUpdated = Info("Auto Command Succeeded !!");
+const ShownMessage kTimeOut{"Time Out !! Please check device and try again.", "", MessageIcon::Error};
+const ShownMessage kNoChip = Warning("Please select the ic type!");
+const ShownMessage kBadChip = Error("IC Type Error!!");
+const ShownMessage kNoDevice = Plain("Can't find the device!");
+const ShownMessage kOpenError = Plain("Open file error !!");
+const ShownMessage kReadFailed = Error("Program file read Failed !!");
+const ShownMessage kNoPath = Warning("Please open the program file!");
+const std::vector<ShownMessage> kDumped = {Info("Read Command Succeeded !!"), Info("Download Completed !")};
+
+using Operation = void (*)(OperationContext&);
+
+// An operation stopped before or at its first transfer: its messages, whether the guard ran, how
+// often the library was loaded, the calls that reached the device; and it released everything.
+struct EarlyStop {
+  const char* name;
+  Operation operation;
+  const char* chip;
+  std::function<void(OpsRig&)> setUp;
+  std::vector<ShownMessage> messages;
+  bool guarded;
+  int loads;
+  std::vector<Call> calls;
+  std::function<void(const OpsRig&)> check = [](const OpsRig&) {};
+};
+
+void NoDevice(OpsRig& rig) {
+  rig.device.faults().openFailures = -1;
+}
+void NoLibrary(OpsRig& rig) {
+  rig.library.RefuseLoad(true);
+}
+void Nothing(OpsRig&) {}
+void ImageFile(OpsRig& rig) {
+  rig.SelectImagePath(rig.MakeFile("image.bin", PatternImage(0x10000)));
+}
+void ShortImageFile(OpsRig& rig) {
+  rig.SelectImagePath(rig.MakeFile("image.bin", PatternImage(0xFFFF)));
+}
+void MissingImageFile(OpsRig& rig) {
+  rig.SelectImagePath(rig.temp->Path("missing.bin"));
+}
+void SaveDump(OpsRig& rig) {
+  rig.ui.QueueFileChoice({true, rig.temp->Path("d.dmp")});
+}
+auto Lacking(const char* entryPoint) {
+  return [entryPoint](OpsRig& rig) { rig.library.Withhold(entryPoint); };
+}
+
+void StagingLeft(const OpsRig& rig) {
+  EXPECT_TRUE(fs::exists(rig.context.staging.file));
+  EXPECT_TRUE(rig.ui.progressPositions.empty());
+}
+void StagingGone(const OpsRig& rig) {
+  EXPECT_FALSE(fs::exists(rig.context.staging.folder));
+}
+void EmptyDump(const OpsRig& rig) {
+  EXPECT_EQ(fs::file_size(rig.temp->Path("d.dmp")), 0u);
+}
+
+TEST(Operations, StopEarlyWithTheirMessageAndReleaseEverything) {
+  const std::vector<Call> open = {Call::OpenPipe}, openClose = {Call::OpenPipe, Call::ClosePipe};
+  const std::vector<EarlyStop> cases = {
+      {"update, no chip type", &RunUpdate, "", Nothing, {kNoChip}, false, 0, {}, StagingLeft},
+      {"update, no library", &RunUpdate, "ZB29K702", NoLibrary, {kTimeOut}, true, 0, {}, StagingGone},
+      {"update, no open",
+       &RunUpdate,
+       "ZB29K702",
+       Lacking("USB_Open_PIPE"),
+       {AppMessage("Can't load function USB_Open_PIPE!"), kTimeOut},
+       true,
+       1,
+       {},
+       StagingGone},
+      {"update, no close",
+       &RunUpdate,
+       "ZB4420",
+       Lacking("USB_Close_PIPE"),
+       {AppMessage("Can't load function USB_Close_PIPE!"), kUpdated},
+       true,
+       1,
+       {},
+       StagingGone},
+      {"update, no write",
+       &RunUpdate,
+       "ZB29K702",
+       Lacking("USB_BulkWrite"),
+       {AppMessage("Can't load function USB_BulkWrite!"), Error("Write Failure !!")},
+       true,
+       1,
+       openClose},
+      {"update, no read",
+       &RunUpdate,
+       "ZB29K702",
+       Lacking("USB_BulkRead"),
+       {AppMessage("Can't load function USB_BulkRead!"), Error("Read Failure !!")},
+       true,
+       1,
+       {Call::OpenPipe, Call::BulkWrite, Call::ClosePipe}},
+      {"erase, no chip type", &MassEraseWithBlankCheck, "", Nothing, {kNoChip}, false, 0, {}},
+      {"erase, unknown chip", &MassEraseWithBlankCheck, "zb29k702", Nothing, {kBadChip}, false, 0, {}},
+      {"erase, no device", &MassEraseWithBlankCheck, "ZB29K702", NoDevice, {kNoDevice}, true, 1, open},
+      {"erase, no library", &MassEraseWithBlankCheck, "ZB29K702", NoLibrary, {kNoDevice}, true, 0, {}},
+      {"write, file missing", &WriteImageFile, "ZB29K702", MissingImageFile, {kOpenError}, true, 0, {}},
+      {"write, folder for a file",
+       &WriteImageFile,
+       "ZB29K702",
+       [](OpsRig& rig) {
+         fs::create_directory(rig.temp->Path("image.bin"));
+         rig.SelectImagePath(rig.temp->Path("image.bin"));
+       },
+       {kOpenError},
+       true,
+       0,
+       {}},
+      {"write, short file", &WriteImageFile, "ZB29K702", ShortImageFile, {kReadFailed}, true, 1, openClose},
+      {"write, no device",
+       &WriteImageFile,
+       "ZB29K702",
+       [](OpsRig& rig) { ImageFile(rig), NoDevice(rig); },
+       {kNoDevice},
+       true,
+       1,
+       open},
+      {"verify, no device, file never opened",
+       &VerifyImageFile,
+       "ZB29K702",
+       [](OpsRig& rig) { MissingImageFile(rig), NoDevice(rig); },
+       {kNoDevice},
+       true,
+       1,
+       open},
+      {"verify, file missing",
+       &VerifyImageFile,
+       "ZB29K702",
+       MissingImageFile,
+       {kOpenError},
+       true,
+       1,
+       openClose},
+      {"verify, short file", &VerifyImageFile, "ZB29K702", ShortImageFile, {kReadFailed}, true, 1, openClose},
+      {"read, cancelled", &ReadToDumpFile, "ZB29K702", Nothing, {kOpenError}, true, 0, {}},
+      {"read, empty path",
+       &ReadToDumpFile,
+       "ZB29K702",
+       [](OpsRig& rig) {
+         rig.ui.QueueFileChoice({true, ""});
+       },
+       {kOpenError},
+       true,
+       0,
+       {}},
+      {"read, no device",
+       &ReadToDumpFile,
+       "ZB29K702",
+       [](OpsRig& rig) { SaveDump(rig), NoDevice(rig); },
+       {kNoDevice},
+       true,
+       1,
+       open,
+       EmptyDump},
+      {"read, no chip type", &ReadToDumpFile, "", SaveDump, {kNoChip}, true, 1, openClose, EmptyDump},
+      {"read, unknown chip", &ReadToDumpFile, "ZB29K70", SaveDump, {kBadChip}, true, 1, openClose, EmptyDump},
+      {"protect, no library", &ReadProtect, "", NoLibrary, {kNoDevice}, false, 0, {}},
+      {"protect, no device", &ReadProtect, "", NoDevice, {kNoDevice}, false, 1, open},
+      {"exit, no library", &ExitIsp, "", NoLibrary, {kNoDevice}, false, 0, {}},
+      {"exit, no device", &ExitIsp, "", NoDevice, {kNoDevice}, false, 1, open},
+  };
+  for (const EarlyStop& c : cases) {
+    SCOPED_TRACE(c.name);
+    OpsRig rig(c.chip);
+    c.setUp(rig);
+    c.operation(rig.context);
+    EXPECT_EQ(rig.ui.messages, c.messages);
+    EXPECT_EQ(rig.ui.enableChanges, c.guarded ? GuardHistory() : std::vector<EnableChange>{});
+    EXPECT_EQ(rig.library.loads(), c.loads);
+    if (c.messages.back() != kUpdated) {
+      EXPECT_EQ(Calls(rig.device.trace()), c.calls);
+    }
+    EXPECT_FALSE(rig.library.loaded());
+    EXPECT_EQ(sim::InProcessLibrary::CallsWhileUnloaded(), 0);
+    c.check(rig);
+  }
+}
+
+TEST(Operations, WriteAndVerifyCheckTheChipTypeThenThePathThenTheCatalogueBeforeTheGuard) {
+  const std::vector<std::tuple<const char*, bool, ShownMessage>> cases = {
+      {"", false, kNoChip},         {"", true, kNoChip},        {"ZB9999", false, kNoPath},
+      {"ZB29K702", false, kNoPath}, {"ZB9999", true, kBadChip}, {" ZB4420", true, kBadChip},
+  };
+  for (Operation operation : {&WriteImageFile, &VerifyImageFile}) {
+    for (const auto& [chip, path, message] : cases) {
+      SCOPED_TRACE(std::string(operation == &WriteImageFile ? "Write " : "Verify ") + chip);
+      OpsRig rig(chip);
+      if (path) ImageFile(rig);
+      operation(rig.context);
+      EXPECT_EQ(rig.ui.messages, std::vector{message});
+      EXPECT_TRUE(rig.ui.enableChanges.empty());
+      EXPECT_EQ(rig.library.loads(), 0);
+    }
+  }
+}
+
+TEST(Update, MovesTheProgressBarPerProgramStepAndOnceAfterTheReadBack) {
+  for (const auto& [chip, programSteps] : {std::pair{"ZB29K702", 1024}, std::pair{"ZB3308", 512}}) {
+    OpsRig rig(chip);
+    RunUpdate(rig.context);
+    std::vector<int> expected(programSteps + 1);
+    std::iota(expected.begin(), expected.end(), 0);
+    expected.push_back(2 * programSteps);
+    EXPECT_EQ(rig.ui.progressPositions, expected);
+    EXPECT_EQ(rig.state.m_nProgressStep, 2u * programSteps);
+  }
+}
+
+TEST(Update, ShowsTheStagedImageAndItsChecksumThenReleasesInOrder) {
+  OpsRig rig;
+  rig.image.bytes.assign(0x10000, 0x00);
+  rig.image.bytes[7] = 0x5A;
+  rig.image.bytes[70] = 0xF0;
+  bool checked = false;
+  rig.watchedLibrary.onUnload = [&] {
+    checked = true;
+    EXPECT_FALSE(rig.device.pipeOpen());
+    EXPECT_FALSE(fs::exists(rig.context.staging.folder));
+    EXPECT_FALSE(rig.ui.IsEnabled(IDC_UPDATE));
+  };
+  RunUpdate(rig.context);
+  EXPECT_TRUE(checked);
+  EXPECT_EQ(rig.ui.ControlText(IDC_CHECKSUM), "014AH");
+  EXPECT_EQ(rig.ui.ControlText(IDC_IMAGE_PATH), rig.context.staging.file);
+  const std::vector<std::string> tail(rig.ui.events.end() - 10, rig.ui.events.end());
+  EXPECT_EQ(tail.front(), "message Auto Command Succeeded !!");
+  EXPECT_EQ(tail[1], "enable 1005 1");
+  EXPECT_EQ(tail[8], "enable 1015 1");
+  EXPECT_EQ(tail.back(), "show");
+}
+
+TEST(Update, TheMarkerOfThirtyTwoByteBlocksAloneAsksForReadProtection) {
+  const std::vector<std::tuple<const char*, std::uint8_t, bool>> cases = {
+      {"ZB4420", 0x37, false}, {"ZB4437", 0x00, true}, {"ZB29K702", 0x00, false}};
+  for (const auto& [chip, marker, protect] : cases) {
+    SCOPED_TRACE(chip);
+    OpsRig rig(chip);
+    const std::uint32_t size = rig.device.flash().size();
+    rig.image.bytes[size - 5] = marker;
+    RunUpdate(rig.context);
+    EXPECT_EQ(rig.ui.messages, std::vector{kUpdated});
+    EXPECT_EQ(rig.device.readProtected(), protect);
+    const auto frames = SentFrames(rig.device.trace());
+    EXPECT_EQ(std::count(frames.begin(), frames.end(), SentFrame{OpReadProtect, 0}), protect ? 1 : 0);
+  }
+}
+
+TEST(Update, TriesToOpenThirtyOneTimesOneSecondApart) {
+  for (const int failures : {30, -1}) {
+    OpsRig rig;
+    rig.device.faults().openFailures = failures;
+    RunUpdate(rig.context);
+    EXPECT_EQ(rig.ui.messages, std::vector{failures < 0 ? kTimeOut : kUpdated});
+    EXPECT_EQ(rig.sleeper.waits, std::vector<std::uint32_t>(failures < 0 ? 31 : 30, 1000));
+    if (failures < 0) {
+      EXPECT_EQ(Calls(rig.device.trace()), std::vector<Call>(31, Call::OpenPipe));
+    }
+  }
+}
+
+TEST(Update, AsksAgainForARefusedBlockAndGivesUpAfterAThousandRefusals) {
+  for (const std::uint32_t refusals : {2u, 999u, 1000u}) {
+    OpsRig rig;
+    rig.device.faults().readRefusals = {{0x140, refusals}};
+    RunUpdate(rig.context);
+    const auto frames = SentFrames(rig.device.trace());
+    const auto asked = std::count(frames.begin(), frames.end(), SentFrame{OpReadBlock, 0x140});
+    if (refusals < 1000) {
+      EXPECT_EQ(rig.ui.messages, std::vector{kUpdated});
+      EXPECT_EQ(asked, refusals + 1);
+      EXPECT_EQ(rig.ui.progressPositions.back(), static_cast<int>(2048 + refusals));
+    } else {
+      EXPECT_EQ(rig.ui.messages, std::vector{Error("Read Failure !!")});
+      EXPECT_EQ(asked, 1000);
+      EXPECT_EQ(frames.back(), (SentFrame{OpReadBlock, 0x140}));
+    }
+  }
+}
+
+TEST(Update, AFlashThatDiffersFromTheImageFailsTheVerifyBeforeAnyFinish) {
+  OpsRig rig;
+  rig.device.faults().stuckCells = {{0xFFFF, 0x00}};
+  RunUpdate(rig.context);
+  EXPECT_EQ(rig.ui.messages, std::vector{Error("Verify Failure !!")});
+  EXPECT_EQ(SentFrames(rig.device.trace()).back(), (SentFrame{OpReadBlock, 0xFFC0}));
+  EXPECT_FALSE(fs::exists(rig.context.staging.folder));
+}
+
+TEST(Update, AStagingFileThatGoesAwayOrShrinksAfterStagingIsReported) {
+  const std::vector<std::pair<std::function<void(const std::string&)>, ShownMessage>> cases = {
+      {[](const std::string& file) { fs::remove(file); }, kOpenError},
+      {[](const std::string& file) { fs::resize_file(file, 100); }, kReadFailed},
+  };
+  for (const auto& [spoil, message] : cases) {
+    OpsRig rig;
+    rig.watchedLibrary.onLoad = [&] { spoil(rig.context.staging.file); };
+    RunUpdate(rig.context);
+    EXPECT_EQ(rig.ui.messages, std::vector{message});
+    EXPECT_EQ(SentFrames(rig.device.trace()), (std::vector<SentFrame>{{OpMassErase, 0}}));
+    EXPECT_EQ(CallsAfterLastTransfer(rig.device.trace()), std::vector{Call::ClosePipe});
+    EXPECT_FALSE(fs::exists(rig.context.staging.folder));
+  }
+}
+
+// A dialog whose chip type control changes while the staging refreshes the controls.
+class FickleDialog final : public RecordingDialog {
+ public:
+  using RecordingDialog::RecordingDialog;
+  void MembersToControls() override {
+    RecordingDialog::MembersToControls();
+    SetControlText(IDC_CHIP_TYPE, "ZB0000");
+  }
+};
+
+TEST(Update, AChipTypeChangedAfterStagingStopsTheRunBeforeTheGuard) {
+  OpsRig rig;
+  FickleDialog ui(rig.state);
+  ui.SetControlText(IDC_CHIP_TYPE, "ZB29K702");
+  OperationContext fickle = rig.context;
+  OperationContext context{rig.state,   ui,           fickle.libraries, fickle.transferLibraryPath,
+                           fickle.hubs, fickle.image, fickle.sleeper,   fickle.staging};
+  RunUpdate(context);
+  EXPECT_EQ(ui.messages, std::vector{kBadChip});
+  EXPECT_TRUE(ui.enableChanges.empty());
+  EXPECT_EQ(rig.library.loads(), 0);
+  EXPECT_FALSE(fs::exists(rig.context.staging.folder));
+}
+
+TEST(Update, RunsThePresenceScanOnceAndGoesOnWhateverItCounts) {
+  OpsRig rig;
+  rig.hubs.AddController(0).AddDevice();
+  RunUpdate(rig.context);
+  EXPECT_EQ(std::count(rig.hubs.openAttempts().begin(), rig.hubs.openAttempts().end(), "\\\\.\\HCD0"), 1);
+  EXPECT_EQ(rig.ui.messages, std::vector{kUpdated});
+}
+
+TEST(Staging, WritesTheEmbeddedImageMakesItTheImagePathAndShowsTheChecksumOfTheChipsSize) {
+  OpsRig rig("ZB3308");
+  rig.image.bytes.assign(0x10000, 0x01);
+  std::fill_n(rig.image.bytes.begin(), 0x8000, 0xFF);
+  fs::create_directory(rig.context.staging.folder);
+  rig.MakeFile("Program BinFile/b167h.bin", std::vector<std::uint8_t>(70000, 0x11));  // an older, longer one
+  ASSERT_TRUE(StageImage(rig.context));
+
+  EXPECT_EQ(FileBytes(rig.context.staging.file), rig.image.bytes);
+  EXPECT_EQ(rig.ui.ControlText(IDC_IMAGE_PATH), rig.context.staging.file);
+  EXPECT_EQ(rig.ui.ControlText(IDC_CHECKSUM), "8000H");
+  EXPECT_EQ(rig.state.m_nImageSize, 0x8000u);
+  EXPECT_EQ(rig.state.m_nBlockLength, 64u);
+  EXPECT_EQ(rig.ui.events, (std::vector<std::string>{"take", "take", "show"}));
+}
+
+TEST(Staging, ReportsWhatFailsAfterTheImageWasWrittenAsFarAsItCouldBe) {
+  const std::string notFound = "\xC3\xBB\xD3\xD0\xD5\xD2\xB5\xBD\xD7\xCA\xD4\xB4\x20";
+  const std::string notLoaded = "\xBC\xD3\xD4\xD8\xD7\xCA\xD4\xB4\xCA\xA7\xB0\xDC\x20";
+  const std::string notLocked = "\xB2\xBB\xC4\xDC\xBC\xD3\xD4\xD8\xC4\xDA\xB4\xE6\x20";
+  struct Case {
+    const char* name;
+    const char* chip;
+    std::function<void(OpsRig&)> spoil;
+    std::vector<ShownMessage> messages;
+    std::uintmax_t staged;
+  };
+  const std::vector<Case> cases = {
+      {"not found",
+       "ZB29K702",
+       [](OpsRig& rig) { rig.image.missing = true; },
+       {AppMessage(notFound), AppMessage(notLoaded), AppMessage(notLocked), kReadFailed},
+       0},
+      {"not loaded",
+       "ZB29K702",
+       [](OpsRig& rig) { rig.image.unloadable = true; },
+       {AppMessage(notLoaded), AppMessage(notLocked), kReadFailed},
+       0},
+      {"not locked",
+       "ZB29K702",
+       [](OpsRig& rig) { rig.image.unlockable = true; },
+       {AppMessage(notLocked), kReadFailed},
+       0},
+      {"short image", "ZB29K702", [](OpsRig& rig) { rig.image.bytes.resize(0xFFFF); }, {kReadFailed}, 0xFFFF},
+      {"no chip type", "", [](OpsRig&) {}, {kNoChip}, 0x10000},
+      {"unknown chip", "ZB29K702 ", [](OpsRig&) {}, {kBadChip}, 0x10000},
+      {"no staging file",
+       "ZB29K702",
+       [](OpsRig& rig) { rig.MakeFile("Program BinFile", std::vector<std::uint8_t>{1}); },
+       {kOpenError},
+       1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    OpsRig rig(c.chip);
+    c.spoil(rig);
+    EXPECT_FALSE(StageImage(rig.context));
+    EXPECT_EQ(rig.ui.messages, c.messages);
+    EXPECT_EQ(fs::file_size(fs::is_directory(rig.context.staging.folder) ? rig.context.staging.file
+                                                                         : rig.context.staging.folder),
+              c.staged);
+    EXPECT_EQ(rig.ui.ControlText(IDC_IMAGE_PATH), "");  // the controls are not refreshed
+  }
+}
+
+TEST(Staging, IsRemovedFileAndFolderButNothingElse) {
+  OpsRig rig;
+  const StagingPaths& staging = rig.context.staging;
+  ASSERT_TRUE(StageImage(rig.context));
+  RemoveStaging(rig.context);
+  EXPECT_FALSE(fs::exists(staging.folder));
+  RemoveStaging(rig.context);            // nothing there: nothing happens
+  fs::create_directory(staging.folder);  // a folder without the file still goes
+  RemoveStaging(rig.context);
+  EXPECT_FALSE(fs::exists(staging.folder));
+
+  ASSERT_TRUE(StageImage(rig.context));
+  const std::string keep = rig.MakeFile("Program BinFile/notes.txt", std::vector<std::uint8_t>{'k'});
+  RemoveStaging(rig.context);
+  EXPECT_FALSE(fs::exists(staging.file));
+  EXPECT_EQ(FileBytes(keep), std::vector<std::uint8_t>{'k'});
+}
+
+TEST(MassErase, TakesTheChipShowsItAndStopsAtTheFirstBlockThatIsNotBlank) {
+  OpsRig rig;
+  rig.device.faults().stuckCells = {{0x1234, 0xFE}};
+  MassEraseWithBlankCheck(rig.context);
+  EXPECT_EQ(rig.ui.messages, std::vector{Error("Mass Erase Failure !!")});
+  EXPECT_EQ(SentFrames(rig.device.trace()).back(), (SentFrame{OpReadBlock, 0x1200}));
+  EXPECT_EQ(std::vector(rig.ui.events.begin(), rig.ui.events.begin() + 3),
+            (std::vector<std::string>{"take", "show", "enable 1005 0"}));
+}
+
+TEST(Write, ProgramsTheFirstImageSizeBytesOfTheFileAsTheyAreAndShowsTheirChecksum) {
+  OpsRig rig("ZB4420");
+  std::vector<std::uint8_t> file(20000, 0x05);
+  std::fill_n(file.begin(), 0x4000, 0x01);
+  file[0x4000 - 5] = 0x00;  // a protect marker, which Write ignores
+  rig.SelectImagePath(rig.MakeFile("long.bin", file));
+  WriteImageFile(rig.context);
+  EXPECT_EQ(rig.ui.messages, std::vector{Info("Write Command Succeeded !")});
+  EXPECT_EQ(rig.ui.ControlText(IDC_CHECKSUM), "3FFFH");
+  EXPECT_EQ(rig.device.flash(), std::vector(file.begin(), file.begin() + 0x4000));
+  EXPECT_FALSE(rig.device.readProtected());
+  EXPECT_EQ(rig.ui.events.front(), "take");
+}
+
+TEST(Verify, PutsTheMembersOverWhatWasTypedAndFindsADifferenceInTheLastByte) {
+  OpsRig rig;
+  auto image = PatternImage(0x10000);
+  rig.device.flash() = image;
+  image.back() ^= 0x01;
+  rig.SelectImagePath(rig.MakeFile("image.bin", image));
+  rig.state.m_strChecksum = "ABCDH";
+  rig.ui.SetControlText(IDC_CHIP_TYPE, "typed");
+  rig.ui.SetControlText(IDC_IMAGE_PATH, "typed.bin");
+  VerifyImageFile(rig.context);
+  EXPECT_EQ(rig.ui.messages, std::vector{Error("Verify Failure !!")});
+  EXPECT_EQ(SentFrames(rig.device.trace()), BlockFrames(OpReadBlock, 0x10000, 64));
+  EXPECT_EQ(std::vector(rig.ui.events.begin(), rig.ui.events.begin() + 2),
+            (std::vector<std::string>{"show", "take"}));
+  EXPECT_EQ(rig.state.m_strChecksum, "ABCDH");
+}
+
+TEST(Read, AsksForTheDumpFileAfterTheGuardAndTakesTheChipOnceThePipeIsOpen) {
+  OpsRig rig;
+  SaveDump(rig);
+  rig.device.faults().readRefusals = {{64, 2}};
+  ReadToDumpFile(rig.context);
+  EXPECT_EQ(rig.ui.messages, kDumped);
+  EXPECT_EQ(FileBytes(rig.temp->Path("d.dmp")), rig.device.flash());
+  ASSERT_EQ(rig.ui.fileDialogs.size(), 1u);
+  const FileDialogOptions& options = rig.ui.fileDialogs.front();
+  EXPECT_EQ(options.filter, "Dump Files (*.dmp)|*.dmp|All Files (*.*)|*.*||");
+  EXPECT_EQ(options.defaultExtension, "*.dmp");
+  EXPECT_EQ(options.initialName, "");
+  EXPECT_EQ(options.flags, 6u);
+  EXPECT_EQ(std::vector(rig.ui.events.begin(), rig.ui.events.begin() + 12),
+            (std::vector<std::string>{"show", "enable 1005 0", "enable 1012 0", "enable 1011 0",
+                                      "enable 1000 0", "enable 1001 0", "enable 1003 0", "enable 1002 0",
+                                      "enable 1015 0", "save", "take", "message Read Command Succeeded !!"}));
+}
+
+TEST(Read, AFailedBlockKeepsTheBlocksBeforeItAndAFollowingReadIsWholeAgain) {
+  OpsRig rig;
+  rig.device.flash() = PatternImage(0x10000);
+  SaveDump(rig);
+  rig.device.faults().failTransfer = 16 * 3 + 2;  // the data of the block at 1,024
+  ReadToDumpFile(rig.context);
+  EXPECT_EQ(rig.ui.messages, std::vector{Error("Read Failure !!")});
+  EXPECT_EQ(FileBytes(rig.temp->Path("d.dmp")),
+            std::vector(rig.device.flash().begin(), rig.device.flash().begin() + 1024));
+
+  rig.device.faults().failTransfer = 0;
+  rig.ui.messages.clear();
+  SaveDump(rig);
+  ReadToDumpFile(rig.context);
+  EXPECT_EQ(rig.ui.messages, kDumped);
+  EXPECT_EQ(FileBytes(rig.temp->Path("d.dmp")), rig.device.flash());
+}
+
+TEST(Read, ADumpThatCannotBeWrittenStopsTheReadAndIsNeverReportedAsDone) {
+#if defined(__linux__)
+  OpsRig rig;
+  rig.ui.QueueFileChoice({true, "/dev/full"});
+  ReadToDumpFile(rig.context);
+  EXPECT_EQ(rig.ui.messages, std::vector{Error("Dump file write Failed !!")});
+  EXPECT_EQ(rig.state.m_nReadResult, 4);
+  EXPECT_EQ(SentFrames(rig.device.trace()), (std::vector<SentFrame>{{OpReadBlock, 0}}));
+  EXPECT_EQ(CallsAfterLastTransfer(rig.device.trace()), std::vector{Call::ClosePipe});
+  EXPECT_EQ(rig.ui.enableChanges, GuardHistory());
+#else
+  GTEST_SKIP() << "needs /dev/full";
+#endif
+}
+
+TEST(SingleCommands, TouchNeitherTheMembersNorTheButtonsButExitIspEnablesReconnect) {
+  for (Operation operation : {&ReadProtect, &ExitIsp}) {
+    OpsRig rig("");
+    rig.ui.EnableControl(IDC_RECONNECT, false);
+    rig.ui.events.clear();
+    operation(rig.context);
+    std::vector<std::string> expected = {"message " + rig.ui.messages.at(0).text};
+    if (operation == &ExitIsp) expected.push_back("enable 1005 1");
+    EXPECT_EQ(rig.ui.events, expected);
+  }
+}
+
+// An image path and checksum shown before the file is chosen.
+struct OpenFileCase {
+  const char* name;
+  const char* chip;
+  std::vector<std::uint8_t> file;  // none: the dialog is cancelled
+  std::vector<ShownMessage> messages;
+  const char* checksum;
+  bool refreshed;
+};
+
+TEST(OpenFile, TakesTheChosenPathAndShowsTheChecksumOfItsImage) {
+  std::vector<std::uint8_t> half(0x10000, 0x01);
+  std::fill_n(half.begin(), 0x8000, 0xFF);
+  const std::vector<OpenFileCase> cases = {
+      {"ZB3308 image", "ZB3308", half, {}, "8000H", true},
+      {"cancelled", "ZB29K702", {}, {kOpenError}, "1234H", true},
+      {"short file", "ZB29K702", PatternImage(100), {kReadFailed}, "1234H", true},
+      {"no chip type", "", half, {kNoChip}, "1234H", false},
+      {"unknown chip", "ZB44", half, {kBadChip}, "1234H", false},
+  };
+  for (const OpenFileCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    OpsRig rig(c.chip);
+    rig.SelectImagePath("earlier.bin");
+    rig.state.m_strChecksum = "1234H";
+    rig.ui.SetControlText(IDC_CHECKSUM, "1234H");
+    const std::string path = c.file.empty() ? "" : rig.MakeFile("chosen.bin", c.file);
+    if (!c.file.empty()) rig.ui.QueueFileChoice({true, path});
+    OpenImageFile(rig.context);
+
+    EXPECT_EQ(rig.ui.messages, c.messages);
+    EXPECT_EQ(rig.state.m_strImagePath, path);
+    EXPECT_EQ(rig.ui.ControlText(IDC_IMAGE_PATH), c.refreshed ? path : "earlier.bin");
+    EXPECT_EQ(rig.ui.ControlText(IDC_CHECKSUM), c.checksum);
+    EXPECT_EQ(rig.library.loads(), 0);
+    ASSERT_EQ(rig.ui.fileDialogs.size(), 1u);
+    EXPECT_EQ(rig.ui.fileDialogs[0].filter, "Binary Files (*.bin)|*.bin|All Files (*.*)|*.*");
+    EXPECT_EQ(rig.ui.fileDialogs[0].flags, 6u);
+  }
+}
+
+TEST(Reconnect, ReportsWhetherADeviceAnswersTheIdentificationString) {
+  const std::vector<std::pair<std::function<void(FakeTopology&)>, ShownMessage>> cases = {
+      {[](FakeTopology&) {}, Error("Device not found !!")},
+      {[](FakeTopology& usb) { usb.AddController(1).AddDevice(StringDescriptor(u"OTHER")); },
+       Error("Device not found !!")},
+      {[](FakeTopology& usb) { usb.AddController(2).AddHub().AddDevice(); }, Info("ZB44xx Found !")},
+  };
+  for (const auto& [attach, message] : cases) {
+    OpsRig rig;
+    attach(rig.hubs);
+    Reconnect(rig.context);
+    EXPECT_EQ(rig.ui.messages, std::vector{message});
+    EXPECT_EQ(rig.library.loads(), 0);
+    EXPECT_TRUE(rig.ui.events == std::vector<std::string>{"message " + message.text});
+    EXPECT_EQ(rig.hubs.openHandles(), 0u);
+  }
+}
+
+#if defined(_WIN32)
+TEST(Win32ImageResource, AProgramWithoutTheImageFailsEveryStep) {
+  Win32ImageResource image;  // the test program carries no "bin" resource 133
+  EXPECT_FALSE(image.Find());
+  EXPECT_FALSE(image.Load());
+  EXPECT_EQ(image.Lock(), nullptr);
+  EXPECT_EQ(image.Size(), 0u);
+}
+#endif
+
+}  // namespace
+}  // namespace hnx::test

@@ -1,0 +1,269 @@
+#include "support/rig.h"
+
+#include <algorithm>
+#include <array>
+#include <fstream>
+#include <ostream>
+#include <random>
+
+#include "link/isp.h"
+#include "ops/operation_scope.h"
+#include "sim/library_device.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <cstdlib>
+#endif
+
+namespace hnx::test {
+namespace {
+
+bool IsTransfer(const sim::TraceRecord& record) {
+  return record.call == Call::BulkWrite || record.call == Call::BulkRead;
+}
+
+sim::SimDevice DeviceFor(const std::string& chipType) {
+  const ChipLookup chip = LookUpChip(chipType);
+  if (chip.status != ChipLookupStatus::Found) return sim::SimDevice();
+  return sim::SimDevice(chip.profile.imageSize, chip.profile.blockLength);
+}
+
+std::filesystem::path TemporaryBase() {
+  std::error_code ignored;
+  if (std::filesystem::is_directory("/dev/shm", ignored)) return "/dev/shm";
+  return std::filesystem::temp_directory_path();
+}
+
+constexpr std::array<const char*, 6> kSimVariables = {sim::kStateFileVariable,   sim::kTraceFileVariable,
+                                                      sim::kFaultPlanVariable,   sim::kFlashSizeVariable,
+                                                      sim::kBlockLengthVariable, sim::kDelayVariable};
+
+void SetVariable(const char* name, const char* value) {
+#if defined(_WIN32)
+  SetEnvironmentVariableA(name, value);
+#else
+  if (value == nullptr)
+    unsetenv(name);
+  else
+    setenv(name, value, 1);
+#endif
+}
+
+}  // namespace
+
+ShownMessage Info(const std::string& text) {
+  return {text, kDialogCaption, MessageIcon::Information};
+}
+ShownMessage Error(const std::string& text) {
+  return {text, kDialogCaption, MessageIcon::Error};
+}
+ShownMessage Warning(const std::string& text) {
+  return {text, kDialogCaption, MessageIcon::Exclamation};
+}
+ShownMessage Plain(const std::string& text) {
+  return {text, kDialogCaption, MessageIcon::None};
+}
+ShownMessage AppMessage(const std::string& text) {
+  return {text, "", MessageIcon::None, true};
+}
+
+std::vector<EnableChange> GuardHistory() {
+  std::vector<EnableChange> history;
+  for (bool enable : {false, true})
+    for (int id : kOperationButtons) history.push_back({id, enable});
+  return history;
+}
+
+void RecordingDialog::ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
+  events.push_back("message " + text);
+  messages.push_back({text, caption, icon, false});
+}
+
+void RecordingDialog::ShowAppMessage(const std::string& text) {
+  events.push_back("message " + text);
+  messages.push_back(AppMessage(text));
+}
+
+void RecordingDialog::EnableControl(int controlId, bool enable) {
+  events.push_back("enable " + std::to_string(controlId) + (enable ? " 1" : " 0"));
+  enabled_[controlId] = enable;
+  enableChanges.push_back({controlId, enable});
+}
+
+void RecordingDialog::ControlsToMembers() {
+  events.push_back("take");
+  state_.m_strImagePath = ControlText(IDC_IMAGE_PATH);
+  state_.m_strChipType = ControlText(IDC_CHIP_TYPE);
+  state_.m_strChecksum = ControlText(IDC_CHECKSUM);
+}
+
+void RecordingDialog::MembersToControls() {
+  events.push_back("show");
+  texts_[IDC_IMAGE_PATH] = state_.m_strImagePath;
+  texts_[IDC_CHIP_TYPE] = state_.m_strChipType;
+  texts_[IDC_CHECKSUM] = state_.m_strChecksum;
+}
+
+FileChoice RecordingDialog::ChooseOpenFile(const FileDialogOptions& options) {
+  events.push_back("open");
+  return NextFileChoice(options);
+}
+
+FileChoice RecordingDialog::ChooseSaveFile(const FileDialogOptions& options) {
+  events.push_back("save");
+  return NextFileChoice(options);
+}
+
+FileChoice RecordingDialog::NextFileChoice(const FileDialogOptions& options) {
+  fileDialogs.push_back(options);
+  if (fileChoices_.empty()) return {};
+  FileChoice choice = fileChoices_.front();
+  fileChoices_.pop_front();
+  return choice;
+}
+
+bool RecordingDialog::IsEnabled(int controlId) const {
+  const auto found = enabled_.find(controlId);
+  return found == enabled_.end() || found->second;
+}
+
+std::string RecordingDialog::ControlText(int controlId) const {
+  const auto found = texts_.find(controlId);
+  return found == texts_.end() ? "" : found->second;
+}
+
+TempFolder::TempFolder() {
+  std::random_device entropy;
+  do {
+    root_ = TemporaryBase() / ("hnx-test-" + std::to_string(entropy()));
+  } while (!std::filesystem::create_directory(root_));
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(root_, ignored);
+}
+
+OpsRig::OpsRig(const std::string& chipType, std::shared_ptr<const TempFolder> folder)
+    : device(DeviceFor(chipType)),
+      temp(std::move(folder)),
+      context{state,
+              ui,
+              watchedLibrary,
+              "ZB_USB.DLL",
+              hubs,
+              image,
+              sleeper,
+              StagingPaths{temp->Path("Program BinFile"), temp->Path("Program BinFile") + "//b167h.bin"}} {
+  state.m_strChipType = chipType;
+  ui.SetControlText(IDC_CHIP_TYPE, chipType);
+  image.bytes = PatternImage(0x10000);
+}
+
+void OpsRig::SelectImagePath(const std::string& path) {
+  state.m_strImagePath = path;
+  ui.SetControlText(IDC_IMAGE_PATH, path);
+}
+
+std::string OpsRig::MakeFile(const std::string& name, std::span<const std::uint8_t> bytes) const {
+  const std::string path = temp->Path(name);
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
+
+std::vector<std::uint8_t> FileBytes(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::uint8_t> PatternImage(std::size_t size) {
+  std::vector<std::uint8_t> bytes(size);
+  for (std::size_t i = 0; i < size; ++i)
+    bytes[i] = static_cast<std::uint8_t>((i * 7 + i / 64 * 13) % 251 + 1);
+  return bytes;
+}
+
+void PrintTo(const SentFrame& frame, std::ostream* out) {
+  *out << "frame 0x" << std::hex << int{frame.opcode} << " @0x" << frame.address << std::dec;
+}
+
+std::vector<SentFrame> SentFrames(const Trace& trace) {
+  std::vector<SentFrame> frames;
+  for (const auto& record : trace) {
+    if (record.call != Call::BulkWrite || record.bytes.size() != kFrameLength) continue;
+    const auto& b = record.bytes;
+    frames.push_back(
+        {b[0], std::uint32_t{b[3]} << 24 | std::uint32_t{b[4]} << 16 | std::uint32_t{b[5]} << 8 | b[6]});
+  }
+  return frames;
+}
+
+std::vector<SentFrame> BlockFrames(std::uint8_t opcode, std::uint32_t imageSize, std::uint32_t blockLength) {
+  std::vector<SentFrame> frames;
+  for (std::uint32_t address = 0; address < imageSize; address += blockLength)
+    frames.push_back({opcode, address});
+  return frames;
+}
+
+std::vector<SentFrame> Concat(std::vector<std::vector<SentFrame>> parts) {
+  std::vector<SentFrame> all;
+  for (auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+std::size_t TransferCount(const Trace& trace) {
+  return static_cast<std::size_t>(std::count_if(trace.begin(), trace.end(), IsTransfer));
+}
+
+std::vector<Call> Calls(const Trace& trace) {
+  std::vector<Call> calls;
+  for (const auto& record : trace) calls.push_back(record.call);
+  return calls;
+}
+
+std::vector<Call> CallsAfterLastTransfer(const Trace& trace) {
+  const auto last = std::find_if(trace.rbegin(), trace.rend(), IsTransfer);
+  return Calls(Trace(last.base(), trace.end()));
+}
+
+std::vector<std::string> TraceLines(const sim::SimDevice& device) {
+  std::vector<std::string> lines;
+  for (const sim::TraceRecord& record : device.trace()) lines.push_back(sim::FormatTraceRecord(record));
+  return lines;
+}
+
+std::vector<std::string> FileLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream file(path, std::ios::binary);
+  for (std::string line; std::getline(file, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+SimLibraryEnvironment::SimLibraryEnvironment(const std::map<std::string, std::string>& values) {
+  for (const char* name : kSimVariables) {
+    const auto value = values.find(name);
+    SetVariable(name, value == values.end() ? nullptr : value->second.c_str());
+  }
+}
+
+SimLibraryEnvironment::~SimLibraryEnvironment() {
+  for (const char* name : kSimVariables) SetVariable(name, nullptr);
+}
+
+// All outputs of the build share one folder; the libraries lacking an entry point sit in missing/.
+std::string SimLibraryLackingPath(const std::string& lack) {
+#if defined(_WIN32)
+  const std::string library = TransferLibraryPathBeside(ProgramPath());
+  return library.substr(0, library.size() - std::string(kTransferLibraryName).size()) + "missing\\ZB_USB_" +
+         lack + ".DLL";
+#else
+  return std::string(HNX_TEST_LIBRARY_DIR) + "/missing/ZB_USB_" + lack + ".so";
+#endif
+}
+
+}  // namespace hnx::test

@@ -1,0 +1,210 @@
+// What the tests run the engine against: a dialog that records what it is shown and asked, the
+// simulated device behind the in-process library, a fake USB topology, an embedded image in memory, a
+// sleeper that only records, one temporary folder, and the expectations read off the device's trace.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "ops/operations.h"
+#include "sim/in_process_library.h"
+#include "sim/sim_device.h"
+#include "support/fake_topology.h"
+
+namespace hnx::test {
+
+struct ShownMessage {
+  std::string text;
+  std::string caption;
+  MessageIcon icon = MessageIcon::None;
+  bool appLevel = false;  // ShowAppMessage
+  bool operator==(const ShownMessage&) const = default;
+};
+
+ShownMessage Info(const std::string& text);
+ShownMessage Error(const std::string& text);
+ShownMessage Warning(const std::string& text);  // the exclamation icon
+ShownMessage Plain(const std::string& text);    // no icon
+ShownMessage AppMessage(const std::string& text);
+
+struct EnableChange {
+  int controlId = 0;
+  bool enabled = false;
+  bool operator==(const EnableChange&) const = default;
+};
+
+// The eight operation buttons disabled, then enabled again, each in the guard's order.
+std::vector<EnableChange> GuardHistory();
+
+// Controls hold texts and enabling; data exchange copies between them and the bound DialogState.
+// Every call that matters for order is also kept as one line of `events`: "message <text>",
+// "enable <id> <0|1>", "take" (controls to members), "show" (members to controls), "open", "save".
+class RecordingDialog : public DialogUi {
+ public:
+  explicit RecordingDialog(DialogState& state) : state_(state) {}
+
+  void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) override;
+  void ShowAppMessage(const std::string& text) override;
+  void EnableControl(int controlId, bool enable) override;
+  void SetControlText(int controlId, const std::string& text) override { texts_[controlId] = text; }
+  void ControlsToMembers() override;
+  void MembersToControls() override;
+  void SetProgressRange(std::uint16_t, std::uint16_t) override {}
+  void SetProgressPos(int position) override { progressPositions.push_back(position); }
+  void MoveControl(int, int, int, int, int) override {}
+  void ResizeWindow(int, int) override {}
+  FileChoice ChooseOpenFile(const FileDialogOptions& options) override;
+  FileChoice ChooseSaveFile(const FileDialogOptions& options) override;
+
+  // Answers for the next file dialogs, in order; with none queued the user cancels.
+  void QueueFileChoice(FileChoice choice) { fileChoices_.push_back(std::move(choice)); }
+
+  // Every control starts enabled.
+  bool IsEnabled(int controlId) const;
+  std::string ControlText(int controlId) const;
+
+  std::vector<ShownMessage> messages;
+  std::vector<EnableChange> enableChanges;
+  std::vector<int> progressPositions;
+  std::vector<FileDialogOptions> fileDialogs;
+  std::vector<std::string> events;
+
+ private:
+  FileChoice NextFileChoice(const FileDialogOptions& options);
+
+  DialogState& state_;
+  std::map<int, std::string> texts_;
+  std::map<int, bool> enabled_;
+  std::deque<FileChoice> fileChoices_;
+};
+
+// Find, load and lock fail as the Win32 calls do: after a failed step the later ones fail too.
+class MemoryImage final : public ImageResource {
+ public:
+  bool Find() override { return found_ = !missing; }
+  bool Load() override { return loaded_ = found_ && !unloadable; }
+  const std::uint8_t* Lock() override { return loaded_ && !unlockable ? bytes.data() : nullptr; }
+  std::uint32_t Size() override { return found_ ? static_cast<std::uint32_t>(bytes.size()) : 0; }
+
+  std::vector<std::uint8_t> bytes;
+  bool missing = false;
+  bool unloadable = false;
+  bool unlockable = false;
+
+ private:
+  bool found_ = false;
+  bool loaded_ = false;
+};
+
+class RecordingSleeper final : public Sleeper {
+ public:
+  void Sleep(std::uint32_t milliseconds) override { waits.push_back(milliseconds); }
+  std::vector<std::uint32_t> waits;
+};
+
+// Passes everything to the in-process library; `onLoad` sees the moment just before the library is
+// loaded and `onUnload` the moment just before it is unloaded.
+class WatchedLibrary final : public DynamicLibrary {
+ public:
+  explicit WatchedLibrary(DynamicLibrary& inner) : inner_(inner) {}
+  Handle Load(const std::string& path) override {
+    if (onLoad) onLoad();
+    return inner_.Load(path);
+  }
+  void* Resolve(Handle library, const char* name) override { return inner_.Resolve(library, name); }
+  void Unload(Handle library) override {
+    if (onUnload) onUnload();
+    inner_.Unload(library);
+  }
+  std::function<void()> onLoad;
+  std::function<void()> onUnload;
+
+ private:
+  DynamicLibrary& inner_;
+};
+
+// A new, empty folder, removed with its contents at the end; in memory where the system offers it,
+// since a sweep makes and removes files by the thousand.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  std::string Path(const std::string& name) const { return (root_ / name).string(); }
+
+ private:
+  std::filesystem::path root_;
+};
+
+struct OpsRig {
+  // The device has the geometry of `chipType` (64 KiB in 64-byte blocks for an unknown one), whose
+  // name the member and the control hold. The rigs of a sweep share one folder.
+  explicit OpsRig(const std::string& chipType = "ZB29K702",
+                  std::shared_ptr<const TempFolder> folder = std::make_shared<const TempFolder>());
+
+  void SelectImagePath(const std::string& path);
+  // Writes `bytes` to a file of the temporary folder and returns its path.
+  std::string MakeFile(const std::string& name, std::span<const std::uint8_t> bytes) const;
+
+  DialogState state;
+  RecordingDialog ui{state};
+  sim::SimDevice device;
+  sim::InProcessLibrary library{device};
+  WatchedLibrary watchedLibrary{library};
+  FakeTopology hubs;
+  MemoryImage image;
+  RecordingSleeper sleeper;
+  std::shared_ptr<const TempFolder> temp;
+  OperationContext context;
+};
+
+std::vector<std::uint8_t> FileBytes(const std::string& path);
+// Bytes that differ from block to block and are never 0x00 (no read protection asked) nor 0xFF (every
+// byte shows when programmed).
+std::vector<std::uint8_t> PatternImage(std::size_t size);
+
+struct SentFrame {
+  std::uint8_t opcode = 0;
+  std::uint32_t address = 0;
+  bool operator==(const SentFrame&) const = default;
+};
+void PrintTo(const SentFrame& frame, std::ostream* out);
+
+using Trace = std::vector<sim::TraceRecord>;
+using Call = sim::TraceRecord::Call;
+
+// Every 10-byte bulk write, sent whole or not.
+std::vector<SentFrame> SentFrames(const Trace& trace);
+// The frames of `opcode` at 0, L, 2L, ... below `imageSize`.
+std::vector<SentFrame> BlockFrames(std::uint8_t opcode, std::uint32_t imageSize, std::uint32_t blockLength);
+std::vector<SentFrame> Concat(std::vector<std::vector<SentFrame>> parts);
+std::size_t TransferCount(const Trace& trace);
+std::vector<Call> Calls(const Trace& trace);
+// The calls after the last bulk transfer (all calls when there was none).
+std::vector<Call> CallsAfterLastTransfer(const Trace& trace);
+// The trace as the lines of the simulator library's trace file.
+std::vector<std::string> TraceLines(const sim::SimDevice& device);
+// The lines of a text file without their line ends; none when it cannot be read.
+std::vector<std::string> FileLines(const std::string& path);
+
+// Sets the HNX_SIM_* variables named in `values` and unsets the others, for the life of the object.
+class SimLibraryEnvironment {
+ public:
+  explicit SimLibraryEnvironment(const std::map<std::string, std::string>& values);
+  ~SimLibraryEnvironment();
+  SimLibraryEnvironment(const SimLibraryEnvironment&) = delete;
+  SimLibraryEnvironment& operator=(const SimLibraryEnvironment&) = delete;
+};
+
+// The library of this build that lacks one entry point: "no_open", "no_close", "no_write", "no_read".
+std::string SimLibraryLackingPath(const std::string& lack);
+
+}  // namespace hnx::test
