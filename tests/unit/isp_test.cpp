@@ -1,0 +1,109 @@
+// The ISP frames and exchanges on the wire, as the simulated device traces them.
+#include "link/isp.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "support/rig.h"
+
+namespace hnx {
+namespace {
+
+TEST(IspFrame, EncodesOpcodeBigEndianAddressAndTrailerFreshOrReused) {
+  using Bytes = std::array<std::uint8_t, kFrameLength>;
+  const std::tuple<IspOpcode, std::uint32_t, Bytes> cases[] = {
+      {OpMassErase, 0, {0x25, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0}},
+      {OpProgramBlock, 0x12345678, {0x28, 0, 0, 0x12, 0x34, 0x56, 0x78, 0, 0x40, 0}},
+      {OpReadBlock, 0xFFC0, {0x2A, 0, 0, 0, 0, 0xFF, 0xC0, 0, 0x40, 0}},
+      {OpFinish, 0, {0x2F, 0, 0, 0, 0, 0, 0, 0, 0x40, 0}},
+      {OpReadProtect, 0, {0x2C, 0, 0, 0, 0, 0, 0, 0, 0x40, 0}},
+      {OpExitIsp, 0, {0x20, 0, 0, 0, 0, 0, 0, 0, 0x40, 0}},
+  };
+  IspFrame reused;
+  reused.Encode(OpReadBlock, 0xFFFFFFFF);
+  for (const auto& [opcode, address, bytes] : cases) {
+    IspFrame fresh;
+    fresh.Encode(opcode, address);
+    EXPECT_EQ(fresh.bytes, bytes);
+    reused.Encode(opcode, address);
+    EXPECT_EQ(reused.bytes, bytes);
+  }
+}
+
+// The device with an open pipe and an empty trace, bound through the real binding code.
+class IspExchange : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(link.OpenPipe());
+    device.ClearTrace();
+    std::iota(block.begin(), block.end(), std::uint8_t{0x80});
+  }
+
+  sim::SimDevice device;
+  sim::InProcessLibrary library{device};
+  TransferLibrary link{library, "ZB_USB.DLL"};
+  IspFrame frame;
+  std::vector<std::uint8_t> block = std::vector<std::uint8_t>(64);
+};
+
+using Exchanger = std::function<Exchange(TransferLibrary&, IspFrame&, std::vector<std::uint8_t>&)>;
+
+TEST_F(IspExchange, PutsExactlyThisOnTheWireAndReportsWhatWentWrong) {
+  const Exchanger finish = [](auto& link, auto& frame, auto&) { return SendCommand(link, frame, OpFinish); };
+  const Exchanger erase = [](auto& link, auto& frame, auto&) { return MassErase(link, frame); };
+  const Exchanger programLast = [](auto& link, auto& frame, auto& block) { return ProgramBlock(link, frame, 0xFFC0, block); };
+  const Exchanger readSecond = [](auto& link, auto& frame, auto& block) { return ReadBlock(link, frame, 0x40, block); };
+  const std::string finishFrame = "2F 00 00 00 00 00 00 00 40 00", eraseFrame = "25 00 00 00 00 00 00 00 FF 00";
+  const std::string programFrame = "28 00 00 00 00 FF C0 00 40 00", readFrame = "2A 00 00 00 00 00 40 00 40 00";
+  const std::string sent = "write 10 10 1 ";
+  struct Case {
+    const char* faults;
+    Exchanger run;
+    Exchange result;
+    std::vector<std::string> trace;
+  };
+  const Case cases[] = {
+      {"", finish, Exchange::Ok, {sent + finishFrame}},
+      {"fail-transfer=1", finish, Exchange::WriteFailure, {"write 10 0 0 " + finishFrame}},
+      {"erase-status=5", erase, Exchange::Ok, {sent + eraseFrame, "read 1 1 1 05"}},
+      {"short-transfer=1", erase, Exchange::WriteFailure, {"write 10 9 1 " + eraseFrame}},
+      {"fail-transfer=2", erase, Exchange::ReadFailure, {sent + eraseFrame, "read 1 0 0"}},
+      {"", programLast, Exchange::Ok, {sent + programFrame, "write 64 64 1", "read 1 1 1 00"}},
+      {"program-status=0xFFC0:2", programLast, Exchange::Refused,
+       {sent + programFrame, "write 64 64 1", "read 1 1 1 02"}},
+      {"fail-transfer=1", programLast, Exchange::WriteFailure, {"write 10 0 0 " + programFrame}},
+      {"short-transfer=2", programLast, Exchange::WriteFailure, {sent + programFrame, "write 64 63 1"}},
+      {"short-transfer=3", programLast, Exchange::ReadFailure, {sent + programFrame, "write 64 64 1", "read 1 0 1"}},
+      {"", readSecond, Exchange::Ok, {sent + readFrame, "read 64 64 1", "read 1 1 1 00"}},
+      {"refuse-read=0x40:1", readSecond, Exchange::Ok,
+       {sent + readFrame, "read 64 64 1", "read 1 1 1 01", sent + readFrame, "read 64 64 1", "read 1 1 1 00"}},
+      {"fail-transfer=1", readSecond, Exchange::WriteFailure, {"write 10 0 0 " + readFrame}},
+      {"short-transfer=2", readSecond, Exchange::ReadFailure, {sent + readFrame, "read 64 63 1"}},
+      {"fail-transfer=3", readSecond, Exchange::ReadFailure, {sent + readFrame, "read 64 64 1", "read 1 0 0"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.faults) + " " + c.trace.front());
+    device.ClearTrace();
+    device.faults() = *sim::FaultPlan::Parse(c.faults);
+    ASSERT_TRUE(link.OpenPipe());
+    device.ClearTrace();
+    EXPECT_EQ(c.run(link, frame, block), c.result);
+    EXPECT_EQ(test::TraceLines(device), c.trace);
+  }
+}
+
+TEST_F(IspExchange, ProgramBlockTakesChangesMadeAfterTheFrameWasSent) {
+  std::size_t traceBeforeData = 0;
+  const auto beforeData = [&] {
+    traceBeforeData = device.trace().size();
+    block[0] = 0x12;
+  };
+  EXPECT_EQ(ProgramBlock(link, frame, 0, block, beforeData), Exchange::Ok);
+  EXPECT_EQ(traceBeforeData, 1u);
+  EXPECT_EQ(device.flash()[0], 0x12);
+  EXPECT_EQ(device.flash()[1], 0x81);
+}
+
+}  // namespace
+}  // namespace hnx
