@@ -34,6 +34,11 @@ void WriteEmbeddedImage(ImageResource& image, DialogUi& ui, const std::string& s
   if (bytes != nullptr) static_cast<void>(file.WriteAll({bytes, image.Size()}));
 }
 
+bool IsTheEmbeddedImage(ImageResource& embedded, std::span<const std::uint8_t> image) {
+  const std::uint8_t* bytes = embedded.Lock();
+  return bytes != nullptr && embedded.Size() >= image.size() && std::equal(image.begin(), image.end(), bytes);
+}
+
 }  // namespace
 
 bool StageImage(OperationContext& context) {
@@ -123,6 +128,9 @@ std::optional<Message> UpdateRun::LoadImage() {
   held_.file = ImageFile::OpenForReading(context_.state.m_strImagePath);
   if (!held_.file.isOpen()) return kOpenFileError;
   if (!held_.file.ReadExactly(held_.image)) return kFileReadFailed;
+  // The staging folder is open to every program on the machine: what is programmed and then
+  // compared must be the image this program carries, not whatever the file holds by now.
+  if (!IsTheEmbeddedImage(context_.image, held_.image)) return kFileReadFailed;
   context_.state.m_strChecksum = ChecksumText(held_.image);
   context_.ui.MembersToControls();
   return std::nullopt;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <numeric>
 
 #include "link/isp.h"
@@ -310,10 +311,14 @@ TEST(Update, AFlashThatDiffersFromTheImageFailsTheVerifyBeforeAnyFinish) {
   EXPECT_FALSE(fs::exists(rig.context.staging.folder));
 }
 
-TEST(Update, AStagingFileThatGoesAwayOrShrinksAfterStagingIsReported) {
+TEST(Update, AStagingFileThatGoesAwayShrinksOrChangesAfterStagingIsRefusedBeforeAnyBlockIsProgrammed) {
   const std::vector<std::pair<std::function<void(const std::string&)>, ShownMessage>> cases = {
       {[](const std::string& file) { fs::remove(file); }, kOpenError},
       {[](const std::string& file) { fs::resize_file(file, 100); }, kReadFailed},
+      {[](const std::string& file) {
+         std::fstream(file, std::ios::in | std::ios::out | std::ios::binary).put('\xA5');
+       },
+       kReadFailed},
   };
   for (const auto& [spoil, message] : cases) {
     OpsRig rig;
