@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "app/download_dlg.h"
+#include "link/transfer_library.h"
 
 namespace {
 
@@ -37,6 +38,7 @@ bool CZB4450_downloadApp::OnCommand(int id) {
 void CZB4450_downloadApp::OnHelp() {}
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  hnx::RestrictLibrarySearchToSystemFolder();
   INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
   theApp.InitInstance();

@@ -21,6 +21,7 @@ constexpr const char* kDefaultChipType = "ZB29K702";
 constexpr DWORD kOpenNameLength = MAX_PATH;
 constexpr DWORD kSaveNameLength = 2562;
 
+static_assert(static_cast<UINT>(hnx::MessageIcon::None) == 0);
 static_assert(static_cast<UINT>(hnx::MessageIcon::Error) == MB_ICONHAND);
 static_assert(static_cast<UINT>(hnx::MessageIcon::Exclamation) == MB_ICONEXCLAMATION);
 static_assert(static_cast<UINT>(hnx::MessageIcon::Information) == MB_ICONASTERISK);
@@ -142,7 +143,8 @@ void CZB4450_downloadDlg::ShowMessage(const std::string& text, const std::string
 }
 
 void CZB4450_downloadDlg::ShowAppMessage(const std::string& text) {
-  MessageBoxA(m_hWnd, text.c_str(), ApplicationTitle().c_str(), MB_OK | MB_ICONEXCLAMATION);
+  MessageBoxA(m_hWnd, text.c_str(), ApplicationTitle().c_str(),
+              MB_OK | static_cast<UINT>(hnx::MessageIcon::Exclamation));
 }
 
 void CZB4450_downloadDlg::EnableControl(int controlId, bool enable) {
@@ -195,6 +197,16 @@ hnx::FileChoice CZB4450_downloadDlg::ChooseFile(const hnx::FileDialogOptions& op
   return {accepted, accepted ? std::string(name.data()) : std::string()};
 }
 
+// The program's path is UTF-8; the message box takes the system's code page.
 std::string CZB4450_downloadDlg::ApplicationTitle() {
-  return hnx::ModuleBaseName(hnx::ProgramPath());
+  const std::string title = hnx::ModuleBaseName(hnx::ProgramPath());
+  std::wstring wide(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, title.c_str(), -1, nullptr, 0)),
+                    L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, title.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+  std::string ansi(static_cast<std::size_t>(
+                       WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr)),
+                   '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, ansi.data(), static_cast<int>(ansi.size()), nullptr,
+                      nullptr);
+  return ansi.c_str();
 }

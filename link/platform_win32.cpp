@@ -1,14 +1,48 @@
-// The link layer's calls into Windows, other than the hub driver.
+// The link layer's calls into Windows, other than the hub driver. Paths travel as UTF-8 and meet the
+// system as UTF-16, so a program folder named outside the system's code page still works.
 #include <windows.h>
 
 #include <vector>
 
 #include "link/transfer_library.h"
 
-namespace hnx {
+#ifndef LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
+#define LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR 0x00000100
+#endif
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
 
+namespace hnx {
+namespace {
+
+std::wstring Utf16(const std::string& text) {
+  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  return wide;
+}
+
+std::string Utf8(const std::wstring& text) {
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+  std::string narrow(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), length, nullptr,
+                      nullptr);
+  return narrow;
+}
+
+}  // namespace
+
+// The library's own dependencies are looked for beside it and in the system folder, never in the
+// current directory. A system without the search flags refuses them as an invalid parameter; the
+// full path alone is loaded there.
 DynamicLibrary::Handle PlatformDynamicLibrary::Load(const std::string& path) {
-  return LoadLibraryA(path.c_str());
+  const std::wstring wide = Utf16(path);
+  HMODULE library =
+      LoadLibraryExW(wide.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (library == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) library = LoadLibraryW(wide.c_str());
+  return library;
 }
 
 void* PlatformDynamicLibrary::Resolve(Handle library, const char* name) {
@@ -19,15 +53,22 @@ void PlatformDynamicLibrary::Unload(Handle library) {
   FreeLibrary(static_cast<HMODULE>(library));
 }
 
-// The buffer grows until the whole path fits, so a long path is never cut short.
+// UTF-8. The buffer grows until the whole path fits, so a long path is never cut short.
 std::string ProgramPath() {
-  std::vector<char> name(MAX_PATH);
+  std::vector<wchar_t> name(MAX_PATH);
   for (;;) {
-    const DWORD length = GetModuleFileNameA(nullptr, name.data(), static_cast<DWORD>(name.size()));
+    const DWORD length = GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
     if (length == 0) return "";
-    if (length < name.size()) return std::string(name.data(), length);
+    if (length < name.size()) return Utf8(std::wstring(name.data(), length));
     name.resize(name.size() * 2);
   }
+}
+
+void RestrictLibrarySearchToSystemFolder() {
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  const auto restrict = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+  if (restrict != nullptr) restrict(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 }  // namespace hnx

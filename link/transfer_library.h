@@ -47,7 +47,7 @@ class DynamicLibrary {
   virtual void Unload(Handle library) = 0;
 };
 
-// LoadLibraryA on Windows, dlopen elsewhere.
+// LoadLibraryExW on Windows (the path in UTF-8), dlopen elsewhere.
 class PlatformDynamicLibrary final : public DynamicLibrary {
  public:
   Handle Load(const std::string& path) override;
@@ -100,8 +100,14 @@ class TransferLibrary {
   bool pipeOpen_ = false;
 };
 
-// The running program's full path; "" when it cannot be had.
+// The running program's full path, in UTF-8 on Windows; "" when it cannot be had.
 std::string ProgramPath();
+
+#if defined(_WIN32)
+// From now on, libraries that the process loads by name come from the system folder only, never
+// from the current directory (where the system offers the restriction).
+void RestrictLibrarySearchToSystemFolder();
+#endif
 
 // The folder of `modulePath` (up to and including its last separator) followed by the library's
 // name; "" (nothing to load) for a path without a folder. Only the program's own folder is searched:
