@@ -65,6 +65,8 @@ bool ProgramSession::Start(const Layout& layout) {
   CopyLibrary(layout.libraryInWorkingFolder, workingFolder_);
   SetEnvironmentVariableA("HNX_SIM_STATE", statePath().c_str());
   SetEnvironmentVariableA("HNX_SIM_TRACE", tracePath().c_str());
+  // A fault plan is the run's own: none leaks in from an earlier run of the driver.
+  SetEnvironmentVariableA("HNX_SIM_FAULTS", nullptr);
   for (const auto& [name, value] : layout.environment) SetEnvironmentVariableA(name.c_str(), value.c_str());
 
   STARTUPINFOA startup = {};

@@ -17,18 +17,15 @@ constexpr DWORD kQuietMs = 500;
 
 }  // namespace
 
-void ProgramTest::SetUp() {
-  RemoveTree(kStagingFolder);
-  const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-  session_ = std::make_unique<ProgramSession>(test->name());
-}
-
 void ProgramTest::TearDown() {
   session_.reset();
   RemoveTree(kStagingFolder);
 }
 
 void ProgramTest::Launch(const Layout& layout) {
+  session_.reset();
+  RemoveTree(kStagingFolder);
+  session_ = std::make_unique<ProgramSession>(::testing::UnitTest::GetInstance()->current_test_info()->name());
   ASSERT_TRUE(session_->Start(layout)) << "no dialog appeared";
 }
 

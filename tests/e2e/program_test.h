@@ -19,10 +19,10 @@ inline constexpr int kCloseCommand = 8;
 
 class ProgramTest : public ::testing::Test {
  protected:
-  void SetUp() override;
   void TearDown() override;
 
-  // Starts the program; the test stops when it shows no dialog.
+  // Ends the previous run, if any, and starts the program in a folder of its own with no staging folder
+  // left; the calling function stops when no dialog appears.
   void Launch(const Layout& layout = ProgramSession::SimulatorLayout());
   ProgramSession& program() { return *session_; }
   HWND Control(int id) { return session_->Control(id); }
