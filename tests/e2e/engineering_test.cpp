@@ -89,19 +89,5 @@ TEST_F(Engineering, CancelledFileDialogsReportThatNoFileCouldBeOpened) {
   EXPECT_EQ(program().Trace(), "") << "the library was bound for a cancelled read";
 }
 
-TEST_F(Engineering, WriteWithoutDeviceSaysSoAndReleasesTheGuard) {
-  ::hnx::e2e::Layout layout = ProgramSession::SimulatorLayout();
-  layout.environment["HNX_SIM_FAULTS"] = "open-fail=always";
-  Launch(layout);
-  MakeImageFile();
-  SendMessageA(Control(IDC_IMAGE_PATH), WM_SETTEXT, 0,
-               reinterpret_cast<LPARAM>(JoinPath(program().folder(), "image.bin").c_str()));
-
-  program().Command(IDC_WRITE);
-  ExpectMessages({Plain("Can't find the device!")});
-  ExpectNoFurtherMessage();
-  EXPECT_EQ(program().Trace(), "open 0\n");
-}
-
 }  // namespace
 }  // namespace hnx::e2e

@@ -35,7 +35,7 @@ MessageBoxSeen ProgramTest::NextMessage(DWORD timeoutMs) {
   return seen.value_or(MessageBoxSeen{"(none)", "", Icon::None});
 }
 
-void ProgramTest::ExpectMessages(std::initializer_list<MessageBoxSeen> expected, DWORD timeoutMs) {
+void ProgramTest::ExpectMessages(const std::vector<MessageBoxSeen>& expected, DWORD timeoutMs) {
   for (const MessageBoxSeen& box : expected) {
     const MessageBoxSeen seen = NextMessage(timeoutMs);
     ASSERT_EQ(seen, box);

@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "message_box.h"
 #include "program_session.h"
@@ -30,7 +30,7 @@ class ProgramTest : public ::testing::Test {
   // Dismisses the next message box and gives what it showed.
   MessageBoxSeen NextMessage(DWORD timeoutMs = 20000);
   // Dismisses message boxes while they match `expected`, in order.
-  void ExpectMessages(std::initializer_list<MessageBoxSeen> expected, DWORD timeoutMs = 20000);
+  void ExpectMessages(const std::vector<MessageBoxSeen>& expected, DWORD timeoutMs = 20000);
   // After an operation's last message: none follows once the operation buttons are enabled again.
   void ExpectNoFurtherMessage();
   // Whether the eight operation buttons are all enabled (true) or all disabled (false).
