@@ -11,31 +11,47 @@ namespace {
 
 constexpr DWORD kExitTimeoutMs = 10000;
 
-class Closing : public ProgramTest {};
+struct CloseCase {
+  const char* name;
+  void (*close)(const ProgramSession&);
+  bool ends;
+  bool removesStaging;
+};
 
-TEST_F(Closing, CloseRequestRemovesTheStagingFilesAndEndsTheProgram) {
-  Launch();
-  LeaveStagingInPlace();
-  PostMessageA(program().dialog(), WM_SYSCOMMAND, SC_CLOSE, 0);
-  ASSERT_TRUE(program().WaitForExit(kExitTimeoutMs));
-  EXPECT_FALSE(DirectoryExists(kStagingFolder));
-}
+class Closing : public ProgramTest {
+ protected:
+  void Run(const CloseCase& c) {
+    Launch();
+    LeaveStagingInPlace();
+    c.close(program());
+    if (c.ends) {
+      ASSERT_TRUE(program().WaitForExit(kExitTimeoutMs)) << "the program did not end";
+    } else {
+      WaitUntil([] { return !DirectoryExists(kStagingFolder); }, kExitTimeoutMs);
+    }
+    if (c.removesStaging) {
+      EXPECT_FALSE(DirectoryExists(kStagingFolder));
+    } else {
+      EXPECT_TRUE(FileExists(kStagingFile));
+    }
+    EXPECT_EQ(program().Running(), !c.ends);
+    EXPECT_EQ(IsWindowVisible(program().dialog()) != FALSE, !c.ends);
+  }
+};
 
-TEST_F(Closing, EscapeEndsTheProgramAndLeavesTheStagingFiles) {
-  Launch();
-  LeaveStagingInPlace();
-  PostMessageA(Control(IDC_UPDATE), WM_KEYDOWN, VK_ESCAPE, 0);
-  ASSERT_TRUE(program().WaitForExit(kExitTimeoutMs));
-  EXPECT_TRUE(FileExists(kStagingFile));
-}
-
-TEST_F(Closing, CloseCommandRemovesTheStagingFilesAndKeepsTheDialog) {
-  Launch();
-  LeaveStagingInPlace();
-  program().Command(kCloseCommand);
-  ASSERT_TRUE(WaitUntil([] { return !DirectoryExists(kStagingFolder); }, kExitTimeoutMs));
-  EXPECT_TRUE(program().Running());
-  EXPECT_TRUE(IsWindowVisible(program().dialog()));
+TEST_F(Closing, RemovesTheStagingFilesUnlessEscapeEndsTheProgram) {
+  const CloseCase cases[] = {
+      {"close request", [](const ProgramSession& p) { PostMessageA(p.dialog(), WM_SYSCOMMAND, SC_CLOSE, 0); },
+       true, true},
+      {"Escape", [](const ProgramSession& p) { PostMessageA(p.Control(IDC_UPDATE), WM_KEYDOWN, VK_ESCAPE, 0); },
+       true, false},
+      {"close command, which keeps the dialog", [](const ProgramSession& p) { p.Command(kCloseCommand); }, false,
+       true},
+  };
+  for (const CloseCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Run(c);
+  }
 }
 
 }  // namespace
