@@ -39,19 +39,19 @@ TEST_F(Commands, ReportTheirOutcomeAndSendTheirFrames) {
   const std::string simulator = Outputs().simulator;
   const CommandCase cases[] = {
       {"read protect closes the pipe", {simulator, "", {}}, IDC_READ_PROTECT,
-       {Info("Read Protect Command Succeeded !")}, "open 1\n" + protect + "close\n"},
-      {"exit ISP leaves the pipe open", {simulator, "", {}}, IDC_EXIT_ISP, {Info("EXIT ISP Successfull !!")},
+       {WithIcon("Read Protect Command Succeeded !")}, "open 1\n" + protect + "close\n"},
+      {"exit ISP leaves the pipe open", {simulator, "", {}}, IDC_EXIT_ISP, {WithIcon("EXIT ISP Successfull !!")},
        "open 1\nwrite 10 10 1 20 00 00 00 00 00 00 00 40 00\n"},
       {"re-connect finds no USB host controllers", {simulator, "", {}}, IDC_RECONNECT,
-       {Error("Device not found !!")}, std::nullopt},
+       {WithIcon("Device not found !!")}, std::nullopt},
       {"write without a device", {simulator, "", {{"HNX_SIM_FAULTS", "open-fail=always"}}}, IDC_WRITE,
        {Plain("Can't find the device!")}, "open 0\n"},
       {"a library in the working folder only is never loaded", {"", simulator, {}}, IDC_READ_PROTECT,
        {Plain("Can't find the device!")}, std::nullopt},
       {"a missing entry point is reported under the application's title", {Outputs().missingLibrary, "", {}},
        IDC_READ_PROTECT,
-       {{"Can't load function USB_BulkRead!", "ZB4450_download", Icon::Exclamation},
-        Info("Read Protect Command Succeeded !")},
+       {{"Can't load function USB_BulkRead!", "ZB4450_download", true},
+        WithIcon("Read Protect Command Succeeded !")},
        "open 1\n" + protect + "close\n"},
   };
   for (const CommandCase& c : cases) {

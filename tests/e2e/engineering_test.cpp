@@ -48,12 +48,12 @@ TEST_F(Engineering, OpenWriteVerifyReadAndEraseRoundTrip) {
   ExpectNoFurtherMessage();
 
   program().Command(IDC_WRITE);
-  ExpectMessages({Info("Write Command Succeeded !")});
+  ExpectMessages({WithIcon("Write Command Succeeded !")});
   ExpectNoFurtherMessage();
   EXPECT_TRUE(program().Flash() == image) << "the device does not hold the written image";
 
   program().Command(IDC_VERIFY);
-  ExpectMessages({Info("Verify Command Succeeded !!")});
+  ExpectMessages({WithIcon("Verify Command Succeeded !!")});
   ExpectNoFurtherMessage();
 
   // A name typed without an extension gets the dump files' one.
@@ -61,14 +61,14 @@ TEST_F(Engineering, OpenWriteVerifyReadAndEraseRoundTrip) {
   ASSERT_NE(save.window, nullptr);
   EXPECT_EQ(save.fileTypes, (std::vector<std::string>{"Dump Files (*.dmp)", "All Files (*.*)"}));
   AcceptFileDialog(save, JoinPath(program().folder(), "flash"));
-  ExpectMessages({Info("Read Command Succeeded !!"), Info("Download Completed !")});
+  ExpectMessages({WithIcon("Read Command Succeeded !!"), WithIcon("Download Completed !")});
   ExpectNoFurtherMessage();
   EXPECT_TRUE(ReadFileBytes(JoinPath(program().folder(), "flash.dmp")) == image)
       << "the dump differs from the image";
   EXPECT_FALSE(FileExists(JoinPath(program().folder(), "flash")));
 
   program().Command(IDC_MASS_ERASE);
-  ExpectMessages({Info("Mass Erase Command Succeeded !")});
+  ExpectMessages({WithIcon("Mass Erase Command Succeeded !")});
   ExpectNoFurtherMessage();
   EXPECT_TRUE(program().Flash() == std::string(0x10000, '\xFF')) << "the flash is not blank";
   EXPECT_EQ(SendMessageA(Control(IDC_PROGRESS), PBM_GETPOS, 0, 0), 0);

@@ -1,6 +1,5 @@
 #include "message_box.h"
 
-#include "icon_match.h"
 #include "windows_probe.h"
 
 namespace hnx::e2e {
@@ -20,32 +19,23 @@ HWND FindMessageBox(DWORD processId) {
   return boxes.empty() ? nullptr : boxes.front();
 }
 
-Icon ReadIcon(HWND box) {
+bool ShowsIcon(HWND box) {
   const HWND icon = GetDlgItem(box, kIconId);
-  if (icon == nullptr || !IsWindowVisible(icon) || SendMessageA(icon, STM_GETICON, 0, 0) == 0)
-    return Icon::None;
-  // The box may be shown a moment before its icon is painted.
-  Icon matched = Icon::Unknown;
-  WaitUntil([&] { return (matched = MatchSystemIcon(OuterRect(icon))) != Icon::Unknown; }, 3000);
-  return matched;
+  return icon != nullptr && IsWindowVisible(icon) && SendMessageA(icon, STM_GETICON, 0, 0) != 0;
 }
 
 }  // namespace
 
-std::ostream& operator<<(std::ostream& out, Icon icon) {
-  constexpr const char* kNames[] = {"None", "Error", "Exclamation", "Information", "Unknown"};
-  return out << kNames[static_cast<int>(icon)];
-}
-
 std::ostream& operator<<(std::ostream& out, const MessageBoxSeen& box) {
-  return out << "{\"" << box.text << "\", \"" << box.caption << "\", " << box.icon << "}";
+  return out << "{\"" << box.text << "\", \"" << box.caption << "\", " << (box.icon ? "icon" : "no icon")
+             << "}";
 }
 
 std::optional<MessageBoxSeen> WaitForMessageBox(DWORD processId, DWORD timeoutMs, HWND* found) {
   const HWND box = WaitForWindow([processId] { return FindMessageBox(processId); }, timeoutMs);
   if (box == nullptr) return std::nullopt;
   if (found != nullptr) *found = box;
-  return MessageBoxSeen{Text(GetDlgItem(box, kTextId)), Text(box), ReadIcon(box), GetWindow(box, GW_OWNER)};
+  return MessageBoxSeen{Text(GetDlgItem(box, kTextId)), Text(box), ShowsIcon(box), GetWindow(box, GW_OWNER)};
 }
 
 std::optional<MessageBoxSeen> DismissMessageBox(DWORD processId, DWORD timeoutMs) {

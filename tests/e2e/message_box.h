@@ -9,19 +9,19 @@
 
 namespace hnx::e2e {
 
-enum class Icon { None, Error, Exclamation, Information, Unknown };
-
+// What another process can read of a message box. Its icon's handle means nothing outside the
+// program, so only whether it shows one is read; which one follows from the MB_ICON value the program
+// passes.
 struct MessageBoxSeen {
   std::string text;
   std::string caption;
-  Icon icon = Icon::None;
+  bool icon = false;
   HWND owner = nullptr;
   bool operator==(const MessageBoxSeen& other) const {
     return text == other.text && caption == other.caption && icon == other.icon;
   }
 };
 std::ostream& operator<<(std::ostream& out, const MessageBoxSeen& box);
-std::ostream& operator<<(std::ostream& out, Icon icon);
 
 // A message box of the process, or nothing after `timeoutMs`; it stays open.
 std::optional<MessageBoxSeen> WaitForMessageBox(DWORD processId, DWORD timeoutMs, HWND* box = nullptr);

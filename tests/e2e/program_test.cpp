@@ -32,7 +32,7 @@ void ProgramTest::Launch(const Layout& layout) {
 MessageBoxSeen ProgramTest::NextMessage(DWORD timeoutMs) {
   const auto seen = DismissMessageBox(session_->processId(), timeoutMs);
   EXPECT_TRUE(seen.has_value()) << "no message box appeared";
-  return seen.value_or(MessageBoxSeen{"(none)", "", Icon::None});
+  return seen.value_or(MessageBoxSeen{"(none)", "", false});
 }
 
 void ProgramTest::ExpectMessages(const std::vector<MessageBoxSeen>& expected, DWORD timeoutMs) {
@@ -61,22 +61,16 @@ bool ProgramTest::OperationButtonsEnabled(bool enabled) {
 void ProgramTest::LeaveStagingInPlace() {
   SendMessageA(Control(IDC_CHIP_TYPE), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("ZB9999"));
   session_->Click(IDC_UPDATE);
-  ExpectMessages({Error("IC Type Error!!")});
+  ExpectMessages({WithIcon("IC Type Error!!")});
   ASSERT_TRUE(DirectoryExists(kStagingFolder));
   ASSERT_EQ(ReadFileBytes(kStagingFile), FirmwareImage());
 }
 
-MessageBoxSeen Info(const std::string& text) {
-  return {text, kCaption, Icon::Information};
-}
-MessageBoxSeen Error(const std::string& text) {
-  return {text, kCaption, Icon::Error};
-}
-MessageBoxSeen Exclamation(const std::string& text) {
-  return {text, kCaption, Icon::Exclamation};
+MessageBoxSeen WithIcon(const std::string& text) {
+  return {text, kCaption, true};
 }
 MessageBoxSeen Plain(const std::string& text) {
-  return {text, kCaption, Icon::None};
+  return {text, kCaption, false};
 }
 
 std::string FirmwareImage() {

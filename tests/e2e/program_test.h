@@ -44,9 +44,7 @@ class ProgramTest : public ::testing::Test {
   std::unique_ptr<ProgramSession> session_;
 };
 
-MessageBoxSeen Info(const std::string& text);
-MessageBoxSeen Error(const std::string& text);
-MessageBoxSeen Exclamation(const std::string& text);
+MessageBoxSeen WithIcon(const std::string& text);
 MessageBoxSeen Plain(const std::string& text);
 
 std::string FirmwareImage();

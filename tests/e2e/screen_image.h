@@ -1,4 +1,4 @@
-// Pixels of the screen, for the message-box icons and the demo's screenshot.
+// Pixels of the screen, for the demo's screenshot.
 #pragma once
 
 #include <cstdint>

@@ -51,7 +51,7 @@ TEST_F(Update, WritesTheEmbeddedImageAndReportsSuccess) {
   HWND box = nullptr;
   const auto seen = WaitForMessageBox(program().processId(), 30000, &box);
   ASSERT_TRUE(seen.has_value());
-  EXPECT_EQ(*seen, Info("Auto Command Succeeded !!"));
+  EXPECT_EQ(*seen, WithIcon("Auto Command Succeeded !!"));
   // The run holds its guard until the user has read the outcome; "Read Protect" is never guarded.
   EXPECT_TRUE(OperationButtonsEnabled(false));
   EXPECT_TRUE(IsWindowEnabled(Control(IDC_READ_PROTECT)));
@@ -76,7 +76,7 @@ TEST_F(Update, GivesUpAfterThirtyOneAttemptsWhenNoDeviceAnswers) {
   HWND box = nullptr;
   const auto seen = WaitForMessageBox(program().processId(), 60000, &box);
   ASSERT_TRUE(seen.has_value());
-  EXPECT_EQ(*seen, (MessageBoxSeen{"Time Out !! Please check device and try again.", "", Icon::Error}));
+  EXPECT_EQ(*seen, (MessageBoxSeen{"Time Out !! Please check device and try again.", "", true}));
   EXPECT_TRUE(OperationButtonsEnabled(false));
   DismissMessageBox(program().processId(), 5000);
   ExpectNoFurtherMessage();
