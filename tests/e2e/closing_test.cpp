@@ -1,10 +1,8 @@
 // How the dialog ends, and what happens to the staging files then.
 #include <windows.h>
 
-#include "paths.h"
 #include "program_test.h"
 #include "res/resource.h"
-#include "windows_probe.h"
 
 namespace hnx::e2e {
 namespace {
@@ -13,7 +11,7 @@ constexpr DWORD kExitTimeoutMs = 10000;
 
 struct CloseCase {
   const char* name;
-  void (*close)(const ProgramSession&);
+  void (*close)(const drive::Program&);
   bool ends;
   bool removesStaging;
 };
@@ -27,12 +25,12 @@ class Closing : public ProgramTest {
     if (c.ends) {
       ASSERT_TRUE(program().WaitForExit(kExitTimeoutMs)) << "the program did not end";
     } else {
-      WaitUntil([] { return !DirectoryExists(kStagingFolder); }, kExitTimeoutMs);
+      drive::WaitUntil([] { return !std::filesystem::exists(kStagingFolder); }, kExitTimeoutMs);
     }
     if (c.removesStaging) {
-      EXPECT_FALSE(DirectoryExists(kStagingFolder));
+      EXPECT_FALSE(std::filesystem::exists(kStagingFolder));
     } else {
-      EXPECT_TRUE(FileExists(kStagingFile));
+      EXPECT_TRUE(std::filesystem::exists(kStagingFile));
     }
     EXPECT_EQ(program().Running(), !c.ends);
     EXPECT_EQ(IsWindowVisible(program().dialog()) != FALSE, !c.ends);
@@ -41,11 +39,11 @@ class Closing : public ProgramTest {
 
 TEST_F(Closing, RemovesTheStagingFilesUnlessEscapeEndsTheProgram) {
   const CloseCase cases[] = {
-      {"close request", [](const ProgramSession& p) { PostMessageA(p.dialog(), WM_SYSCOMMAND, SC_CLOSE, 0); },
+      {"close request", [](const drive::Program& p) { PostMessageA(p.dialog(), WM_SYSCOMMAND, SC_CLOSE, 0); },
        true, true},
-      {"Escape", [](const ProgramSession& p) { PostMessageA(p.Control(IDC_UPDATE), WM_KEYDOWN, VK_ESCAPE, 0); },
+      {"Escape", [](const drive::Program& p) { PostMessageA(p.Control(IDC_UPDATE), WM_KEYDOWN, VK_ESCAPE, 0); },
        true, false},
-      {"close command, which keeps the dialog", [](const ProgramSession& p) { p.Command(kCloseCommand); }, false,
+      {"close command, which keeps the dialog", [](const drive::Program& p) { p.Command(kCloseCommand); }, false,
        true},
   };
   for (const CloseCase& c : cases) {

@@ -3,9 +3,6 @@
 // reached the device.
 #include <windows.h>
 
-#include <optional>
-
-#include "paths.h"
 #include "program_test.h"
 #include "res/resource.h"
 
@@ -29,8 +26,7 @@ class Commands : public ProgramTest {
     program().Command(c.command);
     ExpectMessages(c.messages);
     ExpectNoFurtherMessage();
-    const bool loaded = FileExists(program().tracePath());
-    EXPECT_EQ(loaded ? std::optional(program().Trace()) : std::nullopt, c.trace);
+    EXPECT_EQ(Trace(), c.trace);
   }
 };
 
@@ -38,18 +34,19 @@ TEST_F(Commands, ReportTheirOutcomeAndSendTheirFrames) {
   const std::string protect = "write 10 10 1 2C 00 00 00 00 00 00 00 40 00\n";
   const std::string simulator = Outputs().simulator;
   const CommandCase cases[] = {
-      {"read protect closes the pipe", {simulator, "", {}}, IDC_READ_PROTECT,
-       {WithIcon("Read Protect Command Succeeded !")}, "open 1\n" + protect + "close\n"},
-      {"exit ISP leaves the pipe open", {simulator, "", {}}, IDC_EXIT_ISP, {WithIcon("EXIT ISP Successfull !!")},
+      {"read protect closes the pipe", {}, IDC_READ_PROTECT, {WithIcon("Read Protect Command Succeeded !")},
+       "open 1\n" + protect + "close\n"},
+      {"exit ISP leaves the pipe open", {}, IDC_EXIT_ISP, {WithIcon("EXIT ISP Successfull !!")},
        "open 1\nwrite 10 10 1 20 00 00 00 00 00 00 00 40 00\n"},
-      {"re-connect finds no USB host controllers", {simulator, "", {}}, IDC_RECONNECT,
-       {WithIcon("Device not found !!")}, std::nullopt},
-      {"write without a device", {simulator, "", {{"HNX_SIM_FAULTS", "open-fail=always"}}}, IDC_WRITE,
-       {Plain("Can't find the device!")}, "open 0\n"},
-      {"a library in the working folder only is never loaded", {"", simulator, {}}, IDC_READ_PROTECT,
+      {"re-connect finds no USB host controllers", {}, IDC_RECONNECT, {WithIcon("Device not found !!")},
+       std::nullopt},
+      {"write without a device", {simulator, "", "open-fail=always"}, IDC_WRITE, {Plain("Can't find the device!")},
+       "open 0\n"},
+      {"a library in the working folder only is never loaded",
+       {"", simulator, ""}, IDC_READ_PROTECT,
        {Plain("Can't find the device!")}, std::nullopt},
-      {"a missing entry point is reported under the application's title", {Outputs().missingLibrary, "", {}},
-       IDC_READ_PROTECT,
+      {"a missing entry point is reported under the application's title",
+       {Outputs().missingLibrary, "", ""}, IDC_READ_PROTECT,
        {{"Can't load function USB_BulkRead!", "ZB4450_download", true},
         WithIcon("Read Protect Command Succeeded !")},
        "open 1\n" + protect + "close\n"},
