@@ -9,46 +9,36 @@ namespace {
 
 constexpr DWORD kExitTimeoutMs = 10000;
 
+// A message posted to the dialog, or to one of its controls, after a failed update left the staging
+// files in place.
 struct CloseCase {
   const char* name;
-  void (*close)(const drive::Program&);
+  int control;  // 0: the dialog itself
+  UINT message;
+  WPARAM wParam;
   bool ends;
   bool removesStaging;
 };
 
-class Closing : public ProgramTest {
- protected:
-  void Run(const CloseCase& c) {
-    Launch();
-    LeaveStagingInPlace();
-    c.close(program());
-    if (c.ends) {
-      ASSERT_TRUE(program().WaitForExit(kExitTimeoutMs)) << "the program did not end";
-    } else {
-      drive::WaitUntil([] { return !std::filesystem::exists(kStagingFolder); }, kExitTimeoutMs);
-    }
-    if (c.removesStaging) {
-      EXPECT_FALSE(std::filesystem::exists(kStagingFolder));
-    } else {
-      EXPECT_TRUE(std::filesystem::exists(kStagingFile));
-    }
-    EXPECT_EQ(program().Running(), !c.ends);
-    EXPECT_EQ(IsWindowVisible(program().dialog()) != FALSE, !c.ends);
-  }
-};
+class Closing : public ProgramTest {};
 
 TEST_F(Closing, RemovesTheStagingFilesUnlessEscapeEndsTheProgram) {
   const CloseCase cases[] = {
-      {"close request", [](const drive::Program& p) { PostMessageA(p.dialog(), WM_SYSCOMMAND, SC_CLOSE, 0); },
-       true, true},
-      {"Escape", [](const drive::Program& p) { PostMessageA(p.Control(IDC_UPDATE), WM_KEYDOWN, VK_ESCAPE, 0); },
-       true, false},
-      {"close command, which keeps the dialog", [](const drive::Program& p) { p.Command(kCloseCommand); }, false,
-       true},
+      {"close request", 0, WM_SYSCOMMAND, SC_CLOSE, true, true},
+      {"Escape", IDC_UPDATE, WM_KEYDOWN, VK_ESCAPE, true, false},
+      {"close command, which keeps the dialog", 0, WM_COMMAND, MAKEWPARAM(kCloseCommand, BN_CLICKED), false, true},
   };
   for (const CloseCase& c : cases) {
     SCOPED_TRACE(c.name);
-    Run(c);
+    Launch();
+    LeaveStagingInPlace();
+    PostMessageA(c.control == 0 ? program().dialog() : Control(c.control), c.message, c.wParam, 0);
+    drive::WaitUntil(
+        [&] { return c.ends ? !program().Running() : !std::filesystem::exists(kStagingFolder); }, kExitTimeoutMs);
+    EXPECT_EQ(program().Running(), !c.ends);
+    EXPECT_EQ(IsWindowVisible(program().dialog()) != FALSE, !c.ends);
+    EXPECT_EQ(std::filesystem::exists(kStagingFolder), !c.removesStaging);
+    EXPECT_EQ(std::filesystem::exists(kStagingFile), !c.removesStaging);
   }
 }
 
