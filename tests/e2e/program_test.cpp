@@ -2,56 +2,90 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
-#include "paths.h"
 #include "res/resource.h"
-#include "windows_probe.h"
 
 namespace hnx::e2e {
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr int kOperationButtons[] = {IDC_RECONNECT, IDC_UPDATE, IDC_OPEN_FILE, IDC_MASS_ERASE,
                                      IDC_WRITE,     IDC_VERIFY, IDC_READ,      IDC_EXIT_ISP};
+constexpr std::size_t kStateHeaderSize = 14;  // "HSIM", version, flash size, block length, protection
 // How long a message that should not come is given to appear.
 constexpr DWORD kQuietMs = 500;
 
-}  // namespace
-
-void ProgramTest::SetUp() {
-  RemoveTree(kStagingFolder);
-  const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-  session_ = std::make_unique<ProgramSession>(test->name());
+BuildOutputs& StoredOutputs() {
+  static BuildOutputs outputs;
+  return outputs;
 }
 
-void ProgramTest::TearDown() {
-  session_.reset();
-  RemoveTree(kStagingFolder);
+void CopyLibrary(const std::string& library, const fs::path& folder) {
+  if (!library.empty()) fs::copy_file(library, folder / "ZB_USB.DLL");
+}
+
+}  // namespace
+
+const BuildOutputs& Outputs() {
+  return StoredOutputs();
+}
+void SetOutputs(BuildOutputs outputs) {
+  StoredOutputs() = std::move(outputs);
+}
+
+void ProgramTest::EndRun() {
+  program_.reset();
+  std::error_code ignored;
+  if (!folder_.empty()) fs::remove_all(folder_, ignored);
+  fs::remove_all(kStagingFolder, ignored);
 }
 
 void ProgramTest::Launch(const Layout& layout) {
-  ASSERT_TRUE(session_->Start(layout)) << "no dialog appeared";
+  EndRun();
+  static int runs = 0;
+  const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  folder_ = fs::temp_directory_path() / ("hnx-" + name + "-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                         std::to_string(++runs));
+  fs::create_directories(folder_ / "program");
+  fs::create_directories(folder_ / "work");
+  fs::copy_file(Outputs().program, folder_ / "program" / "ZB4450_download.exe");
+  CopyLibrary(layout.besideProgram, folder_ / "program");
+  CopyLibrary(layout.inWorkingFolder, folder_ / "work");
+  SetEnvironmentVariableA("HNX_SIM_STATE", InFolder("device.state").c_str());
+  SetEnvironmentVariableA("HNX_SIM_TRACE", InFolder("device.trace").c_str());
+  SetEnvironmentVariableA("HNX_SIM_FAULTS", layout.faults.empty() ? nullptr : layout.faults.c_str());
+  program_ = std::make_unique<drive::Program>(InFolder("program\\ZB4450_download.exe"), InFolder("work"));
+  ASSERT_NE(program_->dialog(), nullptr) << "no dialog appeared";
 }
 
-MessageBoxSeen ProgramTest::NextMessage(DWORD timeoutMs) {
-  const auto seen = DismissMessageBox(session_->processId(), timeoutMs);
-  EXPECT_TRUE(seen.has_value()) << "no message box appeared";
-  return seen.value_or(MessageBoxSeen{"(none)", "", Icon::None});
+std::string ProgramTest::Flash() const {
+  const std::string state = ReadFileBytes(InFolder("device.state"));
+  return state.size() < kStateHeaderSize ? std::string() : state.substr(kStateHeaderSize);
 }
 
-void ProgramTest::ExpectMessages(std::initializer_list<MessageBoxSeen> expected, DWORD timeoutMs) {
+std::optional<std::string> ProgramTest::Trace() const {
+  if (!fs::exists(InFolder("device.trace"))) return std::nullopt;
+  return ReadFileBytes(InFolder("device.trace"));
+}
+
+void ProgramTest::ExpectMessages(const std::vector<MessageBoxSeen>& expected, DWORD timeoutMs) {
   for (const MessageBoxSeen& box : expected) {
-    const MessageBoxSeen seen = NextMessage(timeoutMs);
-    ASSERT_EQ(seen, box);
-    EXPECT_EQ(seen.owner, session_->dialog()) << "a message box owned by another window";
+    const auto seen = drive::DismissMessageBox(program_->processId(), timeoutMs);
+    ASSERT_TRUE(seen.has_value()) << "no message box appeared; expected " << box;
+    ASSERT_EQ(*seen, box);
+    EXPECT_EQ(seen->owner, program_->dialog()) << "a message box owned by another window";
   }
 }
 
 void ProgramTest::ExpectNoFurtherMessage() {
-  ASSERT_TRUE(WaitUntil(
-      [this] { return OperationButtonsEnabled(true) && IsWindowEnabled(session_->dialog()); }, 20000));
-  const auto extra = WaitForMessageBox(session_->processId(), kQuietMs);
+  ASSERT_TRUE(drive::WaitUntil(
+      [this] { return OperationButtonsEnabled(true) && IsWindowEnabled(program_->dialog()); }, 20000));
+  const auto extra = drive::WaitForMessageBox(program_->processId(), kQuietMs);
   EXPECT_FALSE(extra.has_value()) << "unexpected message " << *extra;
-  if (extra) DismissMessageBox(session_->processId(), kQuietMs);
+  if (extra) drive::DismissMessageBox(program_->processId(), kQuietMs);
 }
 
 bool ProgramTest::OperationButtonsEnabled(bool enabled) {
@@ -63,23 +97,21 @@ bool ProgramTest::OperationButtonsEnabled(bool enabled) {
 
 void ProgramTest::LeaveStagingInPlace() {
   SendMessageA(Control(IDC_CHIP_TYPE), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("ZB9999"));
-  session_->Click(IDC_UPDATE);
-  ExpectMessages({Error("IC Type Error!!")});
-  ASSERT_TRUE(DirectoryExists(kStagingFolder));
+  program_->Click(IDC_UPDATE);
+  ExpectMessages({WithIcon("IC Type Error!!")});
   ASSERT_EQ(ReadFileBytes(kStagingFile), FirmwareImage());
 }
 
-MessageBoxSeen Info(const std::string& text) {
-  return {text, kCaption, Icon::Information};
-}
-MessageBoxSeen Error(const std::string& text) {
-  return {text, kCaption, Icon::Error};
-}
-MessageBoxSeen Exclamation(const std::string& text) {
-  return {text, kCaption, Icon::Exclamation};
+MessageBoxSeen WithIcon(const std::string& text) {
+  return {text, kCaption, true};
 }
 MessageBoxSeen Plain(const std::string& text) {
-  return {text, kCaption, Icon::None};
+  return {text, kCaption, false};
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 std::string FirmwareImage() {
@@ -92,6 +124,18 @@ std::string ChecksumText(const std::string& bytes) {
   char text[8];
   std::snprintf(text, sizeof(text), "%.4X", sum);
   return std::string(text) + "H";
+}
+
+std::vector<std::string> ListEntries(HWND comboBox) {
+  std::vector<std::string> entries;
+  const LRESULT count = SendMessageW(comboBox, CB_GETCOUNT, 0, 0);
+  for (int i = 0; i < count; ++i) {
+    // The list answers another process in UTF-16 whichever form is asked for, so ask for that.
+    std::wstring wide(static_cast<std::size_t>(SendMessageW(comboBox, CB_GETLBTEXTLEN, i, 0)) + 1, L'\0');
+    wide.resize(static_cast<std::size_t>(SendMessageW(comboBox, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(wide.data()))));
+    entries.emplace_back(wide.begin(), wide.end());
+  }
+  return entries;
 }
 
 }  // namespace hnx::e2e

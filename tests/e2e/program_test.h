@@ -1,56 +1,85 @@
-// The fixture of the end-to-end tests: one run of the program, and the steps that the tests share.
+// The fixture of the end-to-end tests: the program laid out in a folder of its own with a transfer
+// library, started under the simulated device's settings, and the steps that the tests share.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
-#include "message_box.h"
-#include "program_session.h"
+#include "drive/drive.h"
 
 namespace hnx::e2e {
+
+using drive::MessageBoxSeen;
+
+// What ctest hands the driver.
+struct BuildOutputs {
+  std::string program;         // ZB4450_download.exe
+  std::string simulator;       // ZB_USB.DLL
+  std::string missingLibrary;  // a ZB_USB library that lacks USB_BulkRead
+  std::string firmwareImage;   // the image embedded in the program
+  std::string sourceRoot;      // the checkout, for the resource files
+};
+const BuildOutputs& Outputs();
+void SetOutputs(BuildOutputs outputs);
 
 inline constexpr const char* kCaption = "HNX470 Update Tool";
 inline constexpr const char* kStagingFolder = "C:\\Program BinFile";
 inline constexpr const char* kStagingFile = "C:\\Program BinFile\\b167h.bin";
 inline constexpr int kCloseCommand = 8;
 
+// The library beside the program and the one in the working folder ("" for none), and the simulated
+// device's fault plan (HNX_SIM_FAULTS, "" for none).
+struct Layout {
+  std::string besideProgram = Outputs().simulator;
+  std::string inWorkingFolder;
+  std::string faults;
+};
+
 class ProgramTest : public ::testing::Test {
  protected:
-  void SetUp() override;
-  void TearDown() override;
+  void TearDown() override { EndRun(); }
 
-  // Starts the program; the test stops when it shows no dialog.
-  void Launch(const Layout& layout = ProgramSession::SimulatorLayout());
-  ProgramSession& program() { return *session_; }
-  HWND Control(int id) { return session_->Control(id); }
+  // Ends the previous run, if any, and starts the program laid out in a new folder with no staging
+  // folder left; the calling function stops when no dialog appears.
+  void Launch(const Layout& layout = {});
+  drive::Program& program() { return *program_; }
+  HWND Control(int id) { return program_->Control(id); }
+  std::string InFolder(const std::string& name) const { return (folder_ / name).string(); }
+  // The simulated device's flash as its state file holds it; empty when there is no state.
+  std::string Flash() const;
+  // The simulated device's trace; nothing when the library was never loaded.
+  std::optional<std::string> Trace() const;
 
-  // Dismisses the next message box and gives what it showed.
-  MessageBoxSeen NextMessage(DWORD timeoutMs = 20000);
-  // Dismisses message boxes while they match `expected`, in order.
-  void ExpectMessages(std::initializer_list<MessageBoxSeen> expected, DWORD timeoutMs = 20000);
+  // Dismisses message boxes while they match `expected`, in order, each owned by the dialog.
+  void ExpectMessages(const std::vector<MessageBoxSeen>& expected, DWORD timeoutMs = 20000);
   // After an operation's last message: none follows once the operation buttons are enabled again.
   void ExpectNoFurtherMessage();
   // Whether the eight operation buttons are all enabled (true) or all disabled (false).
   bool OperationButtonsEnabled(bool enabled);
-
   // Sets the hidden chip-type text and clicks "Update": the staging writes the staging file and then
   // stops at the chip type, leaving the file and its folder in place.
   void LeaveStagingInPlace();
 
  private:
-  std::unique_ptr<ProgramSession> session_;
+  void EndRun();
+
+  std::filesystem::path folder_;
+  std::unique_ptr<drive::Program> program_;
 };
 
-MessageBoxSeen Info(const std::string& text);
-MessageBoxSeen Error(const std::string& text);
-MessageBoxSeen Exclamation(const std::string& text);
+MessageBoxSeen WithIcon(const std::string& text);
 MessageBoxSeen Plain(const std::string& text);
 
+std::string ReadFileBytes(const std::string& path);
 std::string FirmwareImage();
 // The checksum text of an image: the 16-bit sum of its bytes, four upper-case digits and "H".
 std::string ChecksumText(const std::string& bytes);
+// The entries of a combo box's list, as ASCII text.
+std::vector<std::string> ListEntries(HWND comboBox);
 
 }  // namespace hnx::e2e

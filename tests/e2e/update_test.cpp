@@ -5,24 +5,30 @@
 
 #include <cstdio>
 #include <sstream>
-#include <vector>
 
-#include "paths.h"
 #include "program_test.h"
 #include "res/resource.h"
-#include "windows_probe.h"
 
 namespace hnx::e2e {
 namespace {
 
-class Update : public ProgramTest {};
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+class Update : public ProgramTest {
+ protected:
+  LRESULT ProgressPos() { return SendMessageA(Control(IDC_PROGRESS), PBM_GETPOS, 0, 0); }
+  // The outcome of a click on "Update", read while the run still holds its guard.
+  std::optional<MessageBoxSeen> ClickUpdate(DWORD timeoutMs) {
+    program().Click(IDC_UPDATE);
+    const auto seen = drive::WaitForMessageBox(program().processId(), timeoutMs);
+    EXPECT_TRUE(OperationButtonsEnabled(false));
+    return seen;
+  }
+  std::vector<std::string> TraceLines() {
+    std::vector<std::string> lines;
+    std::istringstream in(Trace().value_or(""));
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+};
 
 std::string Frame(const char* opcode, unsigned address, const char* trailer) {
   char text[64];
@@ -46,44 +52,32 @@ std::vector<std::string> CleanUpdateTrace() {
 
 TEST_F(Update, WritesTheEmbeddedImageAndReportsSuccess) {
   Launch();
-  program().Click(IDC_UPDATE);
-
-  HWND box = nullptr;
-  const auto seen = WaitForMessageBox(program().processId(), 30000, &box);
-  ASSERT_TRUE(seen.has_value());
-  EXPECT_EQ(*seen, Info("Auto Command Succeeded !!"));
+  const MessageBoxSeen success = WithIcon("Auto Command Succeeded !!");
+  EXPECT_EQ(ClickUpdate(30000), success);
   // The run holds its guard until the user has read the outcome; "Read Protect" is never guarded.
-  EXPECT_TRUE(OperationButtonsEnabled(false));
   EXPECT_TRUE(IsWindowEnabled(Control(IDC_READ_PROTECT)));
-  EXPECT_EQ(SendMessageA(Control(IDC_PROGRESS), PBM_GETPOS, 0, 0), 2048);
-  DismissMessageBox(program().processId(), 5000);
+  EXPECT_EQ(ProgressPos(), 2048);
+  ExpectMessages({success});
   ExpectNoFurtherMessage();
 
-  EXPECT_EQ(SendMessageA(Control(IDC_PROGRESS), PBM_GETPOS, 0, 0), 2048);
-  EXPECT_EQ(Text(Control(IDC_CHECKSUM)), ChecksumText(FirmwareImage()));
-  EXPECT_EQ(Text(Control(IDC_IMAGE_PATH)), "C://Program BinFile//b167h.bin");
-  EXPECT_FALSE(DirectoryExists(kStagingFolder));
-  EXPECT_TRUE(program().Flash() == FirmwareImage()) << "the device does not hold the embedded image";
-  EXPECT_EQ(Lines(program().Trace()), CleanUpdateTrace());
+  EXPECT_EQ(ProgressPos(), 2048);
+  EXPECT_EQ(drive::Text(Control(IDC_CHECKSUM)), ChecksumText(FirmwareImage()));
+  EXPECT_EQ(drive::Text(Control(IDC_IMAGE_PATH)), "C://Program BinFile//b167h.bin");
+  EXPECT_FALSE(std::filesystem::exists(kStagingFolder));
+  EXPECT_TRUE(Flash() == FirmwareImage()) << "the device does not hold the embedded image";
+  EXPECT_EQ(TraceLines(), CleanUpdateTrace());
 }
 
 TEST_F(Update, GivesUpAfterThirtyOneAttemptsWhenNoDeviceAnswers) {
-  ::hnx::e2e::Layout layout = ProgramSession::SimulatorLayout();
-  layout.environment["HNX_SIM_FAULTS"] = "open-fail=always";
-  Launch(layout);
-  program().Click(IDC_UPDATE);
-
-  HWND box = nullptr;
-  const auto seen = WaitForMessageBox(program().processId(), 60000, &box);
-  ASSERT_TRUE(seen.has_value());
-  EXPECT_EQ(*seen, (MessageBoxSeen{"Time Out !! Please check device and try again.", "", Icon::Error}));
-  EXPECT_TRUE(OperationButtonsEnabled(false));
-  DismissMessageBox(program().processId(), 5000);
+  Launch({Outputs().simulator, "", "open-fail=always"});
+  const MessageBoxSeen timeOut{"Time Out !! Please check device and try again.", "", true};
+  EXPECT_EQ(ClickUpdate(60000), timeOut);
+  ExpectMessages({timeOut});
   ExpectNoFurtherMessage();
 
-  EXPECT_EQ(Lines(program().Trace()), std::vector<std::string>(31, "open 0"));
-  EXPECT_FALSE(DirectoryExists(kStagingFolder));
-  EXPECT_EQ(SendMessageA(Control(IDC_PROGRESS), PBM_GETPOS, 0, 0), 0);
+  EXPECT_EQ(TraceLines(), std::vector<std::string>(31, "open 0"));
+  EXPECT_FALSE(std::filesystem::exists(kStagingFolder));
+  EXPECT_EQ(ProgressPos(), 0);
 }
 
 }  // namespace
