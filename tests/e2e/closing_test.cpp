@@ -26,15 +26,16 @@ TEST_F(Closing, RemovesTheStagingFilesUnlessEscapeEndsTheProgram) {
   const CloseCase cases[] = {
       {"close request", 0, WM_SYSCOMMAND, SC_CLOSE, true, true},
       {"Escape", IDC_UPDATE, WM_KEYDOWN, VK_ESCAPE, true, false},
-      {"close command, which keeps the dialog", 0, WM_COMMAND, MAKEWPARAM(kCloseCommand, BN_CLICKED), false, true},
+      {"close command, which keeps the dialog", 0, WM_COMMAND, MAKEWPARAM(kCloseCommand, BN_CLICKED), false,
+       true},
   };
   for (const CloseCase& c : cases) {
     SCOPED_TRACE(c.name);
     Launch();
     LeaveStagingInPlace();
     PostMessageA(c.control == 0 ? program().dialog() : Control(c.control), c.message, c.wParam, 0);
-    drive::WaitUntil(
-        [&] { return c.ends ? !program().Running() : !std::filesystem::exists(kStagingFolder); }, kExitTimeoutMs);
+    drive::WaitUntil([&] { return c.ends ? !program().Running() : !std::filesystem::exists(kStagingFolder); },
+                     kExitTimeoutMs);
     EXPECT_EQ(program().Running(), !c.ends);
     EXPECT_EQ(IsWindowVisible(program().dialog()) != FALSE, !c.ends);
     EXPECT_EQ(std::filesystem::exists(kStagingFolder), !c.removesStaging);

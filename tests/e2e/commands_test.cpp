@@ -22,7 +22,8 @@ class Commands : public ProgramTest {
   void Run(const CommandCase& c) {
     Launch(c.layout);
     // Write reads this image first; the other commands leave the path alone.
-    SendMessageA(Control(IDC_IMAGE_PATH), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Outputs().firmwareImage.c_str()));
+    SendMessageA(Control(IDC_IMAGE_PATH), WM_SETTEXT, 0,
+                 reinterpret_cast<LPARAM>(Outputs().firmwareImage.c_str()));
     program().Command(c.command);
     ExpectMessages(c.messages);
     ExpectNoFurtherMessage();
@@ -34,19 +35,34 @@ TEST_F(Commands, ReportTheirOutcomeAndSendTheirFrames) {
   const std::string protect = "write 10 10 1 2C 00 00 00 00 00 00 00 40 00\n";
   const std::string simulator = Outputs().simulator;
   const CommandCase cases[] = {
-      {"read protect closes the pipe", {}, IDC_READ_PROTECT, {WithIcon("Read Protect Command Succeeded !")},
+      {"read protect closes the pipe",
+       {},
+       IDC_READ_PROTECT,
+       {WithIcon("Read Protect Command Succeeded !")},
        "open 1\n" + protect + "close\n"},
-      {"exit ISP leaves the pipe open", {}, IDC_EXIT_ISP, {WithIcon("EXIT ISP Successfull !!")},
+      {"exit ISP leaves the pipe open",
+       {},
+       IDC_EXIT_ISP,
+       {WithIcon("EXIT ISP Successfull !!")},
        "open 1\nwrite 10 10 1 20 00 00 00 00 00 00 00 40 00\n"},
-      {"re-connect finds no USB host controllers", {}, IDC_RECONNECT, {WithIcon("Device not found !!")},
+      {"re-connect finds no USB host controllers",
+       {},
+       IDC_RECONNECT,
+       {WithIcon("Device not found !!")},
        std::nullopt},
-      {"write without a device", {simulator, "", "open-fail=always"}, IDC_WRITE, {Plain("Can't find the device!")},
+      {"write without a device",
+       {simulator, "", "open-fail=always"},
+       IDC_WRITE,
+       {Plain("Can't find the device!")},
        "open 0\n"},
       {"a library in the working folder only is never loaded",
-       {"", simulator, ""}, IDC_READ_PROTECT,
-       {Plain("Can't find the device!")}, std::nullopt},
+       {"", simulator, ""},
+       IDC_READ_PROTECT,
+       {Plain("Can't find the device!")},
+       std::nullopt},
       {"a missing entry point is reported under the application's title",
-       {Outputs().missingLibrary, "", ""}, IDC_READ_PROTECT,
+       {Outputs().missingLibrary, "", ""},
+       IDC_READ_PROTECT,
        {{"Can't load function USB_BulkRead!", "ZB4450_download", true},
         WithIcon("Read Protect Command Succeeded !")},
        "open 1\n" + protect + "close\n"},

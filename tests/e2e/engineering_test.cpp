@@ -50,7 +50,9 @@ class Engineering : public ProgramTest {
     SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   }
-  void CancelFileDialog(HWND dialog) { PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0); }
+  void CancelFileDialog(HWND dialog) {
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  }
 };
 
 TEST_F(Engineering, OpenWriteVerifyReadAndEraseRoundTrip) {

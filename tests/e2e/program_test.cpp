@@ -47,17 +47,18 @@ void ProgramTest::Launch(const Layout& layout) {
   EndRun();
   static int runs = 0;
   const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-  folder_ = fs::temp_directory_path() / ("hnx-" + name + "-" + std::to_string(GetCurrentProcessId()) + "-" +
-                                         std::to_string(++runs));
-  fs::create_directories(folder_ / "program");
+  folder_ = fs::temp_directory_path() /
+            ("hnx-" + name + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++runs));
+  const fs::path programFolder = folder_ / layout.programFolder;
+  fs::create_directories(programFolder);
   fs::create_directories(folder_ / "work");
-  fs::copy_file(Outputs().program, folder_ / "program" / "ZB4450_download.exe");
-  CopyLibrary(layout.besideProgram, folder_ / "program");
+  fs::copy_file(Outputs().program, programFolder / "ZB4450_download.exe");
+  CopyLibrary(layout.besideProgram, programFolder);
   CopyLibrary(layout.inWorkingFolder, folder_ / "work");
   SetEnvironmentVariableA("HNX_SIM_STATE", InFolder("device.state").c_str());
   SetEnvironmentVariableA("HNX_SIM_TRACE", InFolder("device.trace").c_str());
   SetEnvironmentVariableA("HNX_SIM_FAULTS", layout.faults.empty() ? nullptr : layout.faults.c_str());
-  program_ = std::make_unique<drive::Program>(InFolder("program\\ZB4450_download.exe"), InFolder("work"));
+  program_ = std::make_unique<drive::Program>(programFolder / "ZB4450_download.exe", folder_ / "work");
   ASSERT_NE(program_->dialog(), nullptr) << "no dialog appeared";
 }
 
@@ -132,7 +133,8 @@ std::vector<std::string> ListEntries(HWND comboBox) {
   for (int i = 0; i < count; ++i) {
     // The list answers another process in UTF-16 whichever form is asked for, so ask for that.
     std::wstring wide(static_cast<std::size_t>(SendMessageW(comboBox, CB_GETLBTEXTLEN, i, 0)) + 1, L'\0');
-    wide.resize(static_cast<std::size_t>(SendMessageW(comboBox, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(wide.data()))));
+    wide.resize(static_cast<std::size_t>(
+        SendMessageW(comboBox, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(wide.data()))));
     entries.emplace_back(wide.begin(), wide.end());
   }
   return entries;

@@ -68,6 +68,17 @@ TEST_F(Update, WritesTheEmbeddedImageAndReportsSuccess) {
   EXPECT_EQ(TraceLines(), CleanUpdateTrace());
 }
 
+// The library is found and loaded by its UTF-16 path beside the program.
+TEST_F(Update, WritesTheEmbeddedImageFromAFolderNamedOutsideTheCodePage) {
+  Layout layout;
+  layout.programFolder = L"\u56FA\u4EF6\u66F4\u65B0";  // 固件更新
+  Launch(layout);
+  const MessageBoxSeen success = WithIcon("Auto Command Succeeded !!");
+  EXPECT_EQ(ClickUpdate(30000), success);
+  ExpectMessages({success});
+  EXPECT_TRUE(Flash() == FirmwareImage()) << "the device does not hold the embedded image";
+}
+
 TEST_F(Update, GivesUpAfterThirtyOneAttemptsWhenNoDeviceAnswers) {
   Launch({Outputs().simulator, "", "open-fail=always"});
   const MessageBoxSeen timeOut{"Time Out !! Please check device and try again.", "", true};

@@ -90,7 +90,8 @@ std::optional<MessageBoxSeen> DismissMessageBox(DWORD processId, DWORD timeoutMs
   HWND box = nullptr;
   auto seen = WaitForMessageBox(processId, timeoutMs, &box);
   if (!seen) return seen;
-  PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+  PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
   WaitUntil([box] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000);
   return seen;
 }
@@ -99,16 +100,18 @@ bool MessageBoxShown(DWORD processId) {
   return WaitForWindow(processId, IsMessageBox, 0) != nullptr;
 }
 
-Program::Program(const std::string& program, const std::string& workingFolder) {
-  STARTUPINFOA startup = {};
+// Wide paths, so that a program folder named outside the system's code page can be started.
+Program::Program(const std::filesystem::path& program, const std::filesystem::path& workingFolder) {
+  STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
-  std::string commandLine = "\"" + program + "\"";
-  if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  std::wstring commandLine = L"\"" + program.wstring() + L"\"";
+  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       workingFolder.c_str(), &startup, &process_)) {
     process_ = {};
     return;
   }
-  dialog_ = WaitForWindow(processId(), [](HWND w) { return Text(w) == kDialogTitle; }, kStartTimeoutMs);
+  dialog_ = WaitForWindow(
+      processId(), [](HWND w) { return Text(w) == kDialogTitle; }, kStartTimeoutMs);
 }
 
 Program::~Program() {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <ostream>
@@ -49,7 +50,7 @@ bool MessageBoxShown(DWORD processId);
 class Program {
  public:
   // Starts `program` in `workingFolder` and waits for its dialog; dialog() is nullptr when none came.
-  Program(const std::string& program, const std::string& workingFolder);
+  Program(const std::filesystem::path& program, const std::filesystem::path& workingFolder);
   ~Program();
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
