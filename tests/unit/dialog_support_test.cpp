@@ -6,11 +6,11 @@ namespace hnx {
 namespace {
 
 TEST(DialogInitData, ReadsRecordsUpToTheEndMarkOrTheFirstRecordThatRunsPastTheData) {
-  const std::vector<std::uint8_t> data = {
-      0xEC, 0x03, 0x03, 0x04, 3, 0, 0, 0, 'Z', 'B', 0,  // control 1004, add string, 3 bytes
-      0xED, 0x03, 0x03, 0x04, 0, 0, 0, 0,              // an empty record
-      0x00, 0x00,                                      // the end mark
-      0xEE, 0x03, 0x03, 0x04, 1, 0, 0, 0, 'X'};
+  const std::vector<std::uint8_t> data = {0xEC, 0x03, 0x03, 0x04, 3, 0, 0, 0, 'Z',
+                                          'B',  0,  // control 1004, add string, 3 bytes
+                                          0xED, 0x03, 0x03, 0x04, 0, 0, 0, 0,  // an empty record
+                                          0x00, 0x00,                          // the end mark
+                                          0xEE, 0x03, 0x03, 0x04, 1, 0, 0, 0, 'X'};
   const auto records = ParseDialogInitData(data);
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].controlId, 1004);

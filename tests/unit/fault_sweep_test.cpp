@@ -83,9 +83,21 @@ std::vector<SentFrame> UpdateFrames(std::uint32_t size, std::uint32_t block, boo
                  tail});
 }
 
-bool FlashHoldsTheImage(const OpsRig& rig) {
-  return rig.device.flash() ==
-         std::vector(rig.image.bytes.begin(), rig.image.bytes.begin() + rig.device.flash().size());
+bool UpdatedInFull(const OpsRig& rig) {
+  return rig.device.flash() == rig.image.bytes && rig.device.exitedIsp() && !rig.device.readProtected() &&
+         TransferCount(rig.device.trace()) == 6148 && rig.sleeper.waits.empty();
+}
+
+// The device is given 0xFF where the marker was.
+bool UpdatedAndProtected(const OpsRig& rig) {
+  auto expected = std::vector(rig.image.bytes.begin(), rig.image.bytes.begin() + 0x4000);
+  std::fill(expected.end() - 5, expected.end(), 0xFF);
+  return rig.device.flash() == expected && rig.device.readProtected();
+}
+
+void FlashToDump(OpsRig& rig) {
+  rig.device.flash() = PatternImage(0x4000);
+  rig.ui.QueueFileChoice({true, rig.temp->Path("d.dmp")});
 }
 
 // The rigs of a sweep share their folder, and the file stays the same from case to case.
@@ -96,110 +108,51 @@ void UseImageFile(OpsRig& rig) {
 }
 
 const std::vector<SweptOperation>& Operations() {
+  // clang-format off
   static const std::vector<SweptOperation> operations = {
-      {"Update64KiB",
-       "ZB29K702",
-       &RunUpdate,
-       [](OpsRig&) {},
-       {Info("Auto Command Succeeded !!")},
-       UpdateFrames(0x10000, 64, false),
-       [](const OpsRig& rig) {
-         return FlashHoldsTheImage(rig) && rig.device.exitedIsp() && !rig.device.readProtected() &&
-                TransferCount(rig.device.trace()) == 6148 && rig.sleeper.waits.empty();
-       },
-       kUpdateFailures,
-       true,
-       true,
-       true},
-      {"Update16KiBProtected",
-       "ZB4420",
-       &RunUpdate,
-       [](OpsRig& rig) { rig.image.bytes[0x4000 - 5] = 0; },
-       {Info("Auto Command Succeeded !!")},
-       UpdateFrames(0x4000, 32, true),
-       [](const OpsRig& rig) {
-         // The device is given 0xFF where the marker was.
-         auto expected = std::vector(rig.image.bytes.begin(), rig.image.bytes.begin() + 0x4000);
-         std::fill(expected.end() - 5, expected.end(), 0xFF);
-         return rig.device.flash() == expected && rig.device.readProtected();
-       },
-       kUpdateFailures,
-       true,
-       true,
-       true},
-      {"MassErase",
-       "ZB29K702",
-       &MassEraseWithBlankCheck,
-       [](OpsRig& rig) { rig.device.flash().assign(0x10000, 0x12); },
-       {Info("Mass Erase Command Succeeded !")},
-       Concat({{{OpMassErase, 0}}, BlockFrames(OpReadBlock, 0x10000, 64)}),
-       [](const OpsRig& rig) { return rig.device.flash() == std::vector<std::uint8_t>(0x10000, 0xFF); },
-       Merge({kEraseFailures, kReadBlockFailures})},
-      {"MassErase16KiB",
-       "ZB4437",
-       &MassEraseWithBlankCheck,
-       [](OpsRig&) {},
-       {Info("Mass Erase Command Succeeded !")},
-       Concat({{{OpMassErase, 0}}, BlockFrames(OpReadBlock, 0x4000, 32)}),
-       [](const OpsRig& rig) { return rig.state.m_nImageSize == 0x4000 && rig.state.m_nBlockLength == 32; },
-       Merge({kEraseFailures, kReadBlockFailures})},
-      {"Write",
-       "ZB29K702",
-       &WriteImageFile,
-       UseImageFile,
-       {Info("Write Command Succeeded !")},
-       BlockFrames(OpProgramBlock, 0x10000, 64),
-       [](const OpsRig& rig) { return rig.device.flash() == FileBytes(rig.temp->Path("image.bin")); },
-       kProgramFailures},
-      {"Verify",
-       "ZB29K702",
-       &VerifyImageFile,
-       [](OpsRig& rig) {
-         UseImageFile(rig);
-         rig.device.flash() = PatternImage(0x10000);
-       },
-       {Info("Verify Command Succeeded !!")},
-       Concat({BlockFrames(OpReadBlock, 0x10000, 64), {{OpFinish, 0}}}),
-       [](const OpsRig& rig) { return rig.state.m_strChecksum.empty(); },
-       Merge({kReadBlockFailures, {{{OpFinish, Role::Frame}, kFlashWriteFailure}}})},
-      {"Read",
-       "ZB4420",
-       &ReadToDumpFile,
-       [](OpsRig& rig) {
-         rig.device.flash() = PatternImage(0x4000);
-         rig.ui.QueueFileChoice({true, rig.temp->Path("d.dmp")});
-       },
-       {Info("Read Command Succeeded !!"), Info("Download Completed !")},
-       BlockFrames(OpReadBlock, 0x4000, 32),
-       [](const OpsRig& rig) { return FileBytes(rig.temp->Path("d.dmp")) == rig.device.flash(); },
-       kReadBlockFailures,
-       true,
-       true,
-       false,
-       true},
-      {"ReadProtect",
-       "",
-       &ReadProtect,
-       [](OpsRig&) {},
-       {Info("Read Protect Command Succeeded !")},
-       {{OpReadProtect, 0}},
-       [](const OpsRig& rig) { return rig.device.readProtected(); },
-       {{{OpReadProtect, Role::Frame}, kProtectFailure}},
-       false},
-      {"ExitIsp",
-       "",
-       &ExitIsp,
-       [](OpsRig&) {},
-       {Info("EXIT ISP Successfull !!")},
-       {{OpExitIsp, 0}},
-       [](const OpsRig& rig) { return rig.device.exitedIsp(); },
-       {{{OpExitIsp, Role::Frame}, kFlashWriteFailure}},
-       false,
-       false,
-       false,
-       false,
-       true},
+      {"Update64KiB", "ZB29K702", &RunUpdate, [](OpsRig&) {}, {Info("Auto Command Succeeded !!")},
+         UpdateFrames(0x10000, 64, false),
+         UpdatedInFull,
+         kUpdateFailures, true, true, true},
+      {"Update16KiBProtected", "ZB4420", &RunUpdate, [](OpsRig& rig) { rig.image.bytes[0x4000 - 5] = 0; },
+         {Info("Auto Command Succeeded !!")}, UpdateFrames(0x4000, 32, true),
+         UpdatedAndProtected,
+         kUpdateFailures, true, true, true},
+      {"MassErase", "ZB29K702", &MassEraseWithBlankCheck,
+         [](OpsRig& rig) { rig.device.flash().assign(0x10000, 0x12); },
+         {Info("Mass Erase Command Succeeded !")},
+         Concat({{{OpMassErase, 0}}, BlockFrames(OpReadBlock, 0x10000, 64)}),
+         [](const OpsRig& rig) { return rig.device.flash() == std::vector<std::uint8_t>(0x10000, 0xFF); },
+         Merge({kEraseFailures, kReadBlockFailures})},
+      {"MassErase16KiB", "ZB4437", &MassEraseWithBlankCheck, [](OpsRig&) {},
+         {Info("Mass Erase Command Succeeded !")},
+         Concat({{{OpMassErase, 0}}, BlockFrames(OpReadBlock, 0x4000, 32)}),
+         [](const OpsRig& rig) { return rig.state.m_nImageSize == 0x4000 && rig.state.m_nBlockLength == 32; },
+         Merge({kEraseFailures, kReadBlockFailures})},
+      {"Write", "ZB29K702", &WriteImageFile, UseImageFile, {Info("Write Command Succeeded !")},
+         BlockFrames(OpProgramBlock, 0x10000, 64),
+         [](const OpsRig& rig) { return rig.device.flash() == FileBytes(rig.temp->Path("image.bin")); },
+         kProgramFailures},
+      {"Verify", "ZB29K702", &VerifyImageFile,
+         [](OpsRig& rig) { UseImageFile(rig); rig.device.flash() = PatternImage(0x10000); },
+         {Info("Verify Command Succeeded !!")},
+         Concat({BlockFrames(OpReadBlock, 0x10000, 64), {{OpFinish, 0}}}),
+         [](const OpsRig& rig) { return rig.state.m_strChecksum.empty(); },
+         Merge({kReadBlockFailures, {{{OpFinish, Role::Frame}, kFlashWriteFailure}}})},
+      {"Read", "ZB4420", &ReadToDumpFile,
+         FlashToDump,
+         {Info("Read Command Succeeded !!"), Info("Download Completed !")},
+         BlockFrames(OpReadBlock, 0x4000, 32),
+         [](const OpsRig& rig) { return FileBytes(rig.temp->Path("d.dmp")) == rig.device.flash(); },
+         kReadBlockFailures, true, true, false, true},
+      {"ReadProtect", "", &ReadProtect, [](OpsRig&) {}, {Info("Read Protect Command Succeeded !")},
+         {{OpReadProtect, 0}}, [](const OpsRig& rig) { return rig.device.readProtected(); },
+         {{{OpReadProtect, Role::Frame}, kProtectFailure}}, false},
+      {"ExitIsp", "", &ExitIsp, [](OpsRig&) {}, {Info("EXIT ISP Successfull !!")}, {{OpExitIsp, 0}},
+         [](const OpsRig& rig) { return rig.device.exitedIsp(); },
+         {{{OpExitIsp, Role::Frame}, kFlashWriteFailure}}, false, false, false, false, true},
   };
+  // clang-format on
   return operations;
 }
 

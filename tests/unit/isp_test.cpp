@@ -52,10 +52,16 @@ using Exchanger = std::function<Exchange(TransferLibrary&, IspFrame&, std::vecto
 TEST_F(IspExchange, PutsExactlyThisOnTheWireAndReportsWhatWentWrong) {
   const Exchanger finish = [](auto& link, auto& frame, auto&) { return SendCommand(link, frame, OpFinish); };
   const Exchanger erase = [](auto& link, auto& frame, auto&) { return MassErase(link, frame); };
-  const Exchanger programLast = [](auto& link, auto& frame, auto& block) { return ProgramBlock(link, frame, 0xFFC0, block); };
-  const Exchanger readSecond = [](auto& link, auto& frame, auto& block) { return ReadBlock(link, frame, 0x40, block); };
-  const std::string finishFrame = "2F 00 00 00 00 00 00 00 40 00", eraseFrame = "25 00 00 00 00 00 00 00 FF 00";
-  const std::string programFrame = "28 00 00 00 00 FF C0 00 40 00", readFrame = "2A 00 00 00 00 00 40 00 40 00";
+  const Exchanger programLast = [](auto& link, auto& frame, auto& block) {
+    return ProgramBlock(link, frame, 0xFFC0, block);
+  };
+  const Exchanger readSecond = [](auto& link, auto& frame, auto& block) {
+    return ReadBlock(link, frame, 0x40, block);
+  };
+  const std::string finishFrame = "2F 00 00 00 00 00 00 00 40 00",
+                    eraseFrame = "25 00 00 00 00 00 00 00 FF 00";
+  const std::string programFrame = "28 00 00 00 00 FF C0 00 40 00",
+                    readFrame = "2A 00 00 00 00 00 40 00 40 00";
   const std::string sent = "write 10 10 1 ";
   struct Case {
     const char* faults;
@@ -63,6 +69,7 @@ TEST_F(IspExchange, PutsExactlyThisOnTheWireAndReportsWhatWentWrong) {
     Exchange result;
     std::vector<std::string> trace;
   };
+  // clang-format off
   const Case cases[] = {
       {"", finish, Exchange::Ok, {sent + finishFrame}},
       {"fail-transfer=1", finish, Exchange::WriteFailure, {"write 10 0 0 " + finishFrame}},
@@ -71,17 +78,20 @@ TEST_F(IspExchange, PutsExactlyThisOnTheWireAndReportsWhatWentWrong) {
       {"fail-transfer=2", erase, Exchange::ReadFailure, {sent + eraseFrame, "read 1 0 0"}},
       {"", programLast, Exchange::Ok, {sent + programFrame, "write 64 64 1", "read 1 1 1 00"}},
       {"program-status=0xFFC0:2", programLast, Exchange::Refused,
-       {sent + programFrame, "write 64 64 1", "read 1 1 1 02"}},
+         {sent + programFrame, "write 64 64 1", "read 1 1 1 02"}},
       {"fail-transfer=1", programLast, Exchange::WriteFailure, {"write 10 0 0 " + programFrame}},
       {"short-transfer=2", programLast, Exchange::WriteFailure, {sent + programFrame, "write 64 63 1"}},
-      {"short-transfer=3", programLast, Exchange::ReadFailure, {sent + programFrame, "write 64 64 1", "read 1 0 1"}},
+      {"short-transfer=3", programLast, Exchange::ReadFailure,
+         {sent + programFrame, "write 64 64 1", "read 1 0 1"}},
       {"", readSecond, Exchange::Ok, {sent + readFrame, "read 64 64 1", "read 1 1 1 00"}},
       {"refuse-read=0x40:1", readSecond, Exchange::Ok,
-       {sent + readFrame, "read 64 64 1", "read 1 1 1 01", sent + readFrame, "read 64 64 1", "read 1 1 1 00"}},
+         {sent + readFrame, "read 64 64 1", "read 1 1 1 01", sent + readFrame, "read 64 64 1", "read 1 1 1 00"}},
       {"fail-transfer=1", readSecond, Exchange::WriteFailure, {"write 10 0 0 " + readFrame}},
       {"short-transfer=2", readSecond, Exchange::ReadFailure, {sent + readFrame, "read 64 63 1"}},
-      {"fail-transfer=3", readSecond, Exchange::ReadFailure, {sent + readFrame, "read 64 64 1", "read 1 0 0"}},
+      {"fail-transfer=3", readSecond, Exchange::ReadFailure,
+         {sent + readFrame, "read 64 64 1", "read 1 0 0"}},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.faults) + " " + c.trace.front());
     device.ClearTrace();

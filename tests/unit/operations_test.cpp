@@ -58,6 +58,10 @@ void ShortImageFile(OpsRig& rig) {
 void MissingImageFile(OpsRig& rig) {
   rig.SelectImagePath(rig.temp->Path("missing.bin"));
 }
+void FolderForImageFile(OpsRig& rig) {
+  fs::create_directory(rig.temp->Path("image.bin"));
+  rig.SelectImagePath(rig.temp->Path("image.bin"));
+}
 void SaveDump(OpsRig& rig) {
   rig.ui.QueueFileChoice({true, rig.temp->Path("d.dmp")});
 }
@@ -78,105 +82,39 @@ void EmptyDump(const OpsRig& rig) {
 
 TEST(Operations, StopEarlyWithTheirMessageAndReleaseEverything) {
   const std::vector<Call> open = {Call::OpenPipe}, openClose = {Call::OpenPipe, Call::ClosePipe};
+  // clang-format off
   const std::vector<EarlyStop> cases = {
       {"update, no chip type", &RunUpdate, "", Nothing, {kNoChip}, false, 0, {}, StagingLeft},
       {"update, no library", &RunUpdate, "ZB29K702", NoLibrary, {kTimeOut}, true, 0, {}, StagingGone},
-      {"update, no open",
-       &RunUpdate,
-       "ZB29K702",
-       Lacking("USB_Open_PIPE"),
-       {AppMessage("Can't load function USB_Open_PIPE!"), kTimeOut},
-       true,
-       1,
-       {},
-       StagingGone},
-      {"update, no close",
-       &RunUpdate,
-       "ZB4420",
-       Lacking("USB_Close_PIPE"),
-       {AppMessage("Can't load function USB_Close_PIPE!"), kUpdated},
-       true,
-       1,
-       {},
-       StagingGone},
-      {"update, no write",
-       &RunUpdate,
-       "ZB29K702",
-       Lacking("USB_BulkWrite"),
-       {AppMessage("Can't load function USB_BulkWrite!"), Error("Write Failure !!")},
-       true,
-       1,
-       openClose},
-      {"update, no read",
-       &RunUpdate,
-       "ZB29K702",
-       Lacking("USB_BulkRead"),
-       {AppMessage("Can't load function USB_BulkRead!"), Error("Read Failure !!")},
-       true,
-       1,
-       {Call::OpenPipe, Call::BulkWrite, Call::ClosePipe}},
+      {"update, no open", &RunUpdate, "ZB29K702", Lacking("USB_Open_PIPE"),
+         {AppMessage("Can't load function USB_Open_PIPE!"), kTimeOut}, true, 1, {}, StagingGone},
+      {"update, no close", &RunUpdate, "ZB4420", Lacking("USB_Close_PIPE"),
+         {AppMessage("Can't load function USB_Close_PIPE!"), kUpdated}, true, 1, {}, StagingGone},
+      {"update, no write", &RunUpdate, "ZB29K702", Lacking("USB_BulkWrite"),
+         {AppMessage("Can't load function USB_BulkWrite!"), Error("Write Failure !!")}, true, 1, openClose},
+      {"update, no read", &RunUpdate, "ZB29K702", Lacking("USB_BulkRead"),
+         {AppMessage("Can't load function USB_BulkRead!"), Error("Read Failure !!")}, true, 1,
+         {Call::OpenPipe, Call::BulkWrite, Call::ClosePipe}},
       {"erase, no chip type", &MassEraseWithBlankCheck, "", Nothing, {kNoChip}, false, 0, {}},
       {"erase, unknown chip", &MassEraseWithBlankCheck, "zb29k702", Nothing, {kBadChip}, false, 0, {}},
       {"erase, no device", &MassEraseWithBlankCheck, "ZB29K702", NoDevice, {kNoDevice}, true, 1, open},
       {"erase, no library", &MassEraseWithBlankCheck, "ZB29K702", NoLibrary, {kNoDevice}, true, 0, {}},
       {"write, file missing", &WriteImageFile, "ZB29K702", MissingImageFile, {kOpenError}, true, 0, {}},
-      {"write, folder for a file",
-       &WriteImageFile,
-       "ZB29K702",
-       [](OpsRig& rig) {
-         fs::create_directory(rig.temp->Path("image.bin"));
-         rig.SelectImagePath(rig.temp->Path("image.bin"));
-       },
-       {kOpenError},
-       true,
-       0,
-       {}},
+      {"write, folder for a file", &WriteImageFile, "ZB29K702",
+         FolderForImageFile, {kOpenError}, true, 0, {}},
       {"write, short file", &WriteImageFile, "ZB29K702", ShortImageFile, {kReadFailed}, true, 1, openClose},
-      {"write, no device",
-       &WriteImageFile,
-       "ZB29K702",
-       [](OpsRig& rig) { ImageFile(rig), NoDevice(rig); },
-       {kNoDevice},
-       true,
-       1,
-       open},
-      {"verify, no device, file never opened",
-       &VerifyImageFile,
-       "ZB29K702",
-       [](OpsRig& rig) { MissingImageFile(rig), NoDevice(rig); },
-       {kNoDevice},
-       true,
-       1,
-       open},
-      {"verify, file missing",
-       &VerifyImageFile,
-       "ZB29K702",
-       MissingImageFile,
-       {kOpenError},
-       true,
-       1,
-       openClose},
+      {"write, no device", &WriteImageFile, "ZB29K702", [](OpsRig& rig) { ImageFile(rig), NoDevice(rig); },
+         {kNoDevice}, true, 1, open},
+      {"verify, no device, file never opened", &VerifyImageFile, "ZB29K702",
+         [](OpsRig& rig) { MissingImageFile(rig), NoDevice(rig); }, {kNoDevice}, true, 1, open},
+      {"verify, file missing", &VerifyImageFile, "ZB29K702", MissingImageFile, {kOpenError}, true, 1,
+         openClose},
       {"verify, short file", &VerifyImageFile, "ZB29K702", ShortImageFile, {kReadFailed}, true, 1, openClose},
       {"read, cancelled", &ReadToDumpFile, "ZB29K702", Nothing, {kOpenError}, true, 0, {}},
-      {"read, empty path",
-       &ReadToDumpFile,
-       "ZB29K702",
-       [](OpsRig& rig) {
-         rig.ui.QueueFileChoice({true, ""});
-       },
-       {kOpenError},
-       true,
-       0,
-       {}},
-      {"read, no device",
-       &ReadToDumpFile,
-       "ZB29K702",
-       [](OpsRig& rig) { SaveDump(rig), NoDevice(rig); },
-       {kNoDevice},
-       true,
-       1,
-       open,
-       EmptyDump},
+      {"read, empty path", &ReadToDumpFile, "ZB29K702",
+         [](OpsRig& rig) { rig.ui.QueueFileChoice({true, ""}); }, {kOpenError}, true, 0, {}},
+      {"read, no device", &ReadToDumpFile, "ZB29K702", [](OpsRig& rig) { SaveDump(rig), NoDevice(rig); },
+         {kNoDevice}, true, 1, open, EmptyDump},
       {"read, no chip type", &ReadToDumpFile, "", SaveDump, {kNoChip}, true, 1, openClose, EmptyDump},
       {"read, unknown chip", &ReadToDumpFile, "ZB29K70", SaveDump, {kBadChip}, true, 1, openClose, EmptyDump},
       {"protect, no library", &ReadProtect, "", NoLibrary, {kNoDevice}, false, 0, {}},
@@ -184,6 +122,7 @@ TEST(Operations, StopEarlyWithTheirMessageAndReleaseEverything) {
       {"exit, no library", &ExitIsp, "", NoLibrary, {kNoDevice}, false, 0, {}},
       {"exit, no device", &ExitIsp, "", NoDevice, {kNoDevice}, false, 1, open},
   };
+  // clang-format on
   for (const EarlyStop& c : cases) {
     SCOPED_TRACE(c.name);
     OpsRig rig(c.chip);
@@ -390,31 +329,21 @@ TEST(Staging, ReportsWhatFailsAfterTheImageWasWrittenAsFarAsItCouldBe) {
     std::vector<ShownMessage> messages;
     std::uintmax_t staged;
   };
+  // clang-format off
   const std::vector<Case> cases = {
-      {"not found",
-       "ZB29K702",
-       [](OpsRig& rig) { rig.image.missing = true; },
-       {AppMessage(notFound), AppMessage(notLoaded), AppMessage(notLocked), kReadFailed},
-       0},
-      {"not loaded",
-       "ZB29K702",
-       [](OpsRig& rig) { rig.image.unloadable = true; },
-       {AppMessage(notLoaded), AppMessage(notLocked), kReadFailed},
-       0},
-      {"not locked",
-       "ZB29K702",
-       [](OpsRig& rig) { rig.image.unlockable = true; },
-       {AppMessage(notLocked), kReadFailed},
-       0},
+      {"not found", "ZB29K702", [](OpsRig& rig) { rig.image.missing = true; },
+         {AppMessage(notFound), AppMessage(notLoaded), AppMessage(notLocked), kReadFailed}, 0},
+      {"not loaded", "ZB29K702", [](OpsRig& rig) { rig.image.unloadable = true; },
+         {AppMessage(notLoaded), AppMessage(notLocked), kReadFailed}, 0},
+      {"not locked", "ZB29K702", [](OpsRig& rig) { rig.image.unlockable = true; },
+         {AppMessage(notLocked), kReadFailed}, 0},
       {"short image", "ZB29K702", [](OpsRig& rig) { rig.image.bytes.resize(0xFFFF); }, {kReadFailed}, 0xFFFF},
       {"no chip type", "", [](OpsRig&) {}, {kNoChip}, 0x10000},
       {"unknown chip", "ZB29K702 ", [](OpsRig&) {}, {kBadChip}, 0x10000},
-      {"no staging file",
-       "ZB29K702",
-       [](OpsRig& rig) { rig.MakeFile("Program BinFile", std::vector<std::uint8_t>{1}); },
-       {kOpenError},
-       1},
+      {"no staging file", "ZB29K702",
+         [](OpsRig& rig) { rig.MakeFile("Program BinFile", std::vector<std::uint8_t>{1}); }, {kOpenError}, 1},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     OpsRig rig(c.chip);
@@ -564,6 +493,7 @@ struct OpenFileCase {
 TEST(OpenFile, TakesTheChosenPathAndShowsTheChecksumOfItsImage) {
   std::vector<std::uint8_t> half(0x10000, 0x01);
   std::fill_n(half.begin(), 0x8000, 0xFF);
+  // clang-format off
   const std::vector<OpenFileCase> cases = {
       {"ZB3308 image", "ZB3308", half, {}, "8000H", true},
       {"cancelled", "ZB29K702", {}, {kOpenError}, "1234H", true},
@@ -571,6 +501,7 @@ TEST(OpenFile, TakesTheChosenPathAndShowsTheChecksumOfItsImage) {
       {"no chip type", "", half, {kNoChip}, "1234H", false},
       {"unknown chip", "ZB44", half, {kBadChip}, "1234H", false},
   };
+  // clang-format on
   for (const OpenFileCase& c : cases) {
     SCOPED_TRACE(c.name);
     OpsRig rig(c.chip);
@@ -593,12 +524,14 @@ TEST(OpenFile, TakesTheChosenPathAndShowsTheChecksumOfItsImage) {
 }
 
 TEST(Reconnect, ReportsWhetherADeviceAnswersTheIdentificationString) {
+  // clang-format off
   const std::vector<std::pair<std::function<void(FakeTopology&)>, ShownMessage>> cases = {
       {[](FakeTopology&) {}, Error("Device not found !!")},
       {[](FakeTopology& usb) { usb.AddController(1).AddDevice(StringDescriptor(u"OTHER")); },
-       Error("Device not found !!")},
+         Error("Device not found !!")},
       {[](FakeTopology& usb) { usb.AddController(2).AddHub().AddDevice(); }, Info("ZB44xx Found !")},
   };
+  // clang-format on
   for (const auto& [attach, message] : cases) {
     OpsRig rig;
     attach(rig.hubs);
