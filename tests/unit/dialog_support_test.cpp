@@ -18,6 +18,7 @@ TEST(DialogInitData, ReadsRecordsUpToTheEndMarkOrTheFirstRecordThatRunsPastTheDa
   EXPECT_EQ(records[0].data, (std::vector<std::uint8_t>{'Z', 'B', 0}));
   EXPECT_TRUE(records[1].data.empty());
 
+  EXPECT_EQ(ParseDialogInitData(std::span(data).first(19)).size(), 2u);  // no end mark after the last record
   for (std::size_t cut : {1u, 7u, 10u}) {  // in the header, at its end, inside the data
     const auto truncated = ParseDialogInitData(std::span(data).first(cut));
     EXPECT_TRUE(truncated.empty()) << cut;
