@@ -191,6 +191,8 @@ TEST(Update, ShowsTheStagedImageAndItsChecksumThenReleasesInOrder) {
   EXPECT_EQ(tail[1], "enable 1005 1");
   EXPECT_EQ(tail[8], "enable 1015 1");
   EXPECT_EQ(tail.back(), "show");
+  // Shown after staging, after the staged image was read back for programming, and at the end.
+  EXPECT_EQ(std::count(rig.ui.events.begin(), rig.ui.events.end(), "show"), 3);
 }
 
 TEST(Update, TheMarkerOfThirtyTwoByteBlocksAloneAsksForReadProtection) {
