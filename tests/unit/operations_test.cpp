@@ -425,6 +425,7 @@ TEST(Read, AsksForTheDumpFileAfterTheGuardAndTakesTheChipOnceThePipeIsOpen) {
   ReadToDumpFile(rig.context);
   EXPECT_EQ(rig.ui.messages, kDumped);
   EXPECT_EQ(FileBytes(rig.temp->Path("d.dmp")), rig.device.flash());
+  EXPECT_EQ(rig.state.m_nReadResult, 0);
   ASSERT_EQ(rig.ui.fileDialogs.size(), 1u);
   const FileDialogOptions& options = rig.ui.fileDialogs.front();
   EXPECT_EQ(options.filter, "Dump Files (*.dmp)|*.dmp|All Files (*.*)|*.*||");
