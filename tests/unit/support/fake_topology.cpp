@@ -162,16 +162,18 @@ void FakeTopology::Close(Handle device) {
 }
 
 // Buffered I/O: the input is copied into a system buffer as large as the larger of the two lengths,
-// the driver answers in it, and the bytes it reports are copied to the output.
+// the driver answers in it, and the bytes it reports are copied to the output. A buffer that is
+// missing but given a length is refused before the driver sees it.
 bool FakeTopology::IoControl(Handle device, std::uint32_t code, const void* input, std::uint32_t inputLength,
                              void* output, std::uint32_t outputLength, std::uint32_t& returned) {
   returned = 0;
   const auto open = open_.find(reinterpret_cast<std::uintptr_t>(device));
-  if (open == open_.end()) {
+  if (open == open_.end() || (input == nullptr && inputLength != 0) ||
+      (output == nullptr && outputLength != 0)) {
     ++misuses_;
     return false;
   }
-  const std::span in(static_cast<const std::uint8_t*>(input), input != nullptr ? inputLength : 0);
+  const std::span in(static_cast<const std::uint8_t*>(input), inputLength);
   const std::uint32_t port = in.size() >= 4 ? ReadLe32(in, usb::kConnectionIndexOffset) : 0;
   if (recording_) ioControls_.push_back({code, {in.begin(), in.end()}, outputLength});
   if (!Counted({open->second->name, port})) return false;

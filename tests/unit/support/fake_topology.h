@@ -97,7 +97,8 @@ class FakeTopology final : public HubDriver {
   // "\\.\", in order and separated by spaces.
   const std::string& handleLog() const { return handleLog_; }
   std::size_t openHandles() const { return open_.size(); }
-  // Closes of handles that are not open, and I/O controls on them.
+  // Closes of handles that are not open, I/O controls on them, and I/O controls given a length for
+  // a missing buffer.
   std::size_t misuses() const { return misuses_; }
 
   Handle Open(const std::string& name) override;
