@@ -8,7 +8,7 @@
 namespace hnx::test {
 namespace {
 
-using namespace std::string_view_literals;
+using namespace std::literals;
 using Bytes = std::vector<std::uint8_t>;
 
 // The matching descriptor cut or padded to `size` bytes, with byte `at` set to `value`.
@@ -50,7 +50,7 @@ TEST_P(PresenceScanReplyTest, ReadsNamesInsideTheirReplyAndCountsOnlyTheExactIde
 
   std::string opened;
   for (const std::string& path : topology.openAttempts()) {
-    if (!path.starts_with(R"(\\.\HCD)")) opened += (opened.empty() ? "" : " ") + path.substr(4);
+    if (!path.starts_with(R"(\\.\HCD)")) opened.append(opened.empty() ? "" : " ").append(path, 4);
   }
   EXPECT_EQ(opened, c.opened);
   EXPECT_EQ(count, c.count);
@@ -88,9 +88,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{.name = "LengthBelowTheReply", .reply = Patched(20, 0, 18), .count = 1},
         ReplyCase{.name = "TypeNotString", .reply = Patched(18, 1, 2), .count = 1},
         ReplyCase{.name = "LongestTextWithoutNul", .reply = StringDescriptor(kLongestText), .count = 1},
-        ReplyCase{
-            .name = "LongestReplyHoldingTheText",
-            .reply = StringDescriptor(u"ZB29K702" + std::u16string(1, u'\0') + std::u16string(117, u'X'))}),
+        ReplyCase{.name = "LongestReplyHoldingTheText",
+                  .reply = StringDescriptor(u"ZB29K702\0"s + std::u16string(117, u'X'))}),
     [](const testing::TestParamInfo<ReplyCase>& info) { return info.param.name; });
 
 }  // namespace

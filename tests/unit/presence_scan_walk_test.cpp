@@ -112,7 +112,7 @@ TEST(PresenceScanWalkTest, AFailedRequestLosesOnlyWhatLiesBehindItAndEveryHandle
     const std::uint32_t count = Scan(topology);
     ASSERT_TRUE(topology.failedRequest()) << number;
     const FakeRequest& failed = *topology.failedRequest();
-    const std::string key = failed.node + (failed.port != 0 ? ":" + std::to_string(failed.port) : "");
+    const std::string key = failed.port == 0 ? failed.node : failed.node + ':' + std::to_string(failed.port);
     SCOPED_TRACE(testing::Message() << number << ": " << key);
     EXPECT_EQ(count, 5 - (kDevicesBehind.contains(key) ? kDevicesBehind.at(key) : 0));
     for (const std::string& path : topology.openAttempts()) {
