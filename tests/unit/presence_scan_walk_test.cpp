@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <map>
 
 #include "link/presence_scan.h"
@@ -19,87 +18,44 @@ std::uint32_t Scan(FakeTopology& topology) {
   return count;
 }
 
-struct ShapeCase {
-  std::string name;
-  std::function<void(FakeTopology&)> build;
-  std::uint32_t count;
-  std::size_t asked;  // identification requests
-};
-
-void PrintTo(const ShapeCase& c, std::ostream* os) {
-  *os << c.name;
+std::size_t IdentificationRequests(const FakeTopology& topology) {
+  return std::count_if(
+      topology.ioControls().begin(), topology.ioControls().end(),
+      [](const FakeIoControl& call) { return call.code == usb::kIoctlGetDescriptorFromNodeConnection; });
 }
 
-class PresenceScanShapeTest : public testing::TestWithParam<ShapeCase> {};
-
-TEST_P(PresenceScanShapeTest, CountsTheMatchingDevicesItReachesAskingOnlyConnectedDevices) {
-  FakeTopology topology;
-  GetParam().build(topology);
-  EXPECT_EQ(Scan(topology), GetParam().count);
-  EXPECT_EQ(std::count_if(topology.ioControls().begin(), topology.ioControls().end(),
-                          [](const FakeIoControl& call) {
-                            return call.code == usb::kIoctlGetDescriptorFromNodeConnection;
-                          }),
-            GetParam().asked);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Topologies, PresenceScanShapeTest,
-    testing::Values(
-        ShapeCase{"HubFlagWhileNotConnectedIsFollowed",
-                  [](FakeTopology& t) {
-                    FakeHub& behind = t.NewHub();
-                    behind.AddDevice();
-                    t.AddController(0).AddPort({.deviceIsHub = true, .hub = &behind});
-                  },
-                  1, 1},
-        ShapeCase{"HubAnsweringTheIdentificationIsNotAsked",
-                  [](FakeTopology& t) {
-                    t.AddController(0).AddPort({true, kDeviceConnected, MatchingDescriptor(), &t.NewHub()});
-                  },
-                  0, 0},
-        // Matching devices on ports 2 and 3 that are not connected or failed enumeration.
-        ShapeCase{"PortsOneToTheReportedCount",
-                  [](FakeTopology& t) {
-                    FakeHub& root = t.AddController(0).AddDevice();
-                    root.AddPort({false, kNoDeviceConnected, MatchingDescriptor()});
-                    root.AddPort({false, kDeviceFailedEnumeration, MatchingDescriptor()});
-                    while (root.ports.size() < 254) root.AddEmptyPort();
-                    root.AddDevice();
-                  },
-                  2, 2},
-        ShapeCase{"DeepChainOfHubs",
-                  [](FakeTopology& t) {
-                    FakeHub* hub = &t.AddController(4);
-                    for (int depth = 0; depth < 12; ++depth) hub = &hub->AddDevice().AddHub();
-                    hub->AddDevice();
-                  },
-                  13, 13}),
-    [](const testing::TestParamInfo<ShapeCase>& info) { return info.param.name; });
-
-// HCD0: ROOT_HUB#0 [device, HUB#0001 [device, HUB#0002 [device]], device]; HCD2: ROOT_HUB#2 [device].
+// HCD0: ROOT_HUB#0 [device, HUB#0001 [device, HUB#0002 [device]], device]; HCD2: ROOT_HUB#2
+// [device, matching devices not connected and failed enumeration, a hub flag without a connection
+// and HUB#0003 [device] behind it, HUB#0004 [] that answers the identification].
 void BuildReference(FakeTopology& topology) {
   FakeHub& root = topology.AddController(0);
   root.AddDevice().AddHub().AddDevice().AddHub().AddDevice();
   root.AddDevice();
-  topology.AddController(2).AddDevice();
+  FakeHub& second = topology.AddController(2).AddDevice();
+  second.AddPort({false, kNoDeviceConnected, MatchingDescriptor()});
+  second.AddPort({false, kDeviceFailedEnumeration, MatchingDescriptor()});
+  second.AddPort({.deviceIsHub = true, .hub = &topology.NewHub().AddDevice()});
+  second.AddPort({true, kDeviceConnected, MatchingDescriptor(), &topology.NewHub()});
 }
 
 TEST(PresenceScanWalkTest, TriesTenControllersAndHoldsEachHubOpenWhileWalkingBehindIt) {
   FakeTopology topology;
   BuildReference(topology);
-  EXPECT_EQ(Scan(topology), 5u);
+  EXPECT_EQ(Scan(topology), 6u);
+  EXPECT_EQ(IdentificationRequests(topology), 6u);  // neither hubs nor unconnected devices are asked
   EXPECT_EQ(topology.handleLog(),
             "+HCD0 +ROOT_HUB#0 +HUB#0001 +HUB#0002 -HUB#0002 -HUB#0001 -ROOT_HUB#0 -HCD0 !HCD1 +HCD2 "
-            "+ROOT_HUB#2 -ROOT_HUB#2 -HCD2 !HCD3 !HCD4 !HCD5 !HCD6 !HCD7 !HCD8 !HCD9");
+            "+ROOT_HUB#2 +HUB#0003 -HUB#0003 +HUB#0004 -HUB#0004 -ROOT_HUB#2 -HCD2 !HCD3 !HCD4 !HCD5 !HCD6 "
+            "!HCD7 !HCD8 !HCD9");
 }
 
 // A failed request loses the devices behind the controller, hub or port that it concerns, and
-// nothing else; these are the reference topology's.
+// nothing else; these are the reference topology's, with every hub in it.
 const std::map<std::string, std::uint32_t> kDevicesBehind = {
-    {"HCD0", 4},     {"ROOT_HUB#0", 4}, {"ROOT_HUB#0:1", 1}, {"ROOT_HUB#0:2", 2}, {"ROOT_HUB#0:3", 1},
-    {"HUB#0001", 2}, {"HUB#0001:1", 1}, {"HUB#0001:2", 1},   {"HUB#0002", 1},     {"HUB#0002:1", 1},
-    {"HCD2", 1},     {"ROOT_HUB#2", 1}, {"ROOT_HUB#2:1", 1}};
+    {"HCD0", 4},       {"ROOT_HUB#0", 4}, {"ROOT_HUB#0:1", 1}, {"ROOT_HUB#0:2", 2}, {"ROOT_HUB#0:3", 1},
+    {"HUB#0001", 2},   {"HUB#0001:1", 1}, {"HUB#0001:2", 1},   {"HUB#0002", 1},     {"HUB#0002:1", 1},
+    {"HCD2", 2},       {"ROOT_HUB#2", 2}, {"ROOT_HUB#2:1", 1}, {"ROOT_HUB#2:4", 1}, {"HUB#0003", 1},
+    {"HUB#0003:1", 1}, {"HUB#0004", 0}};
 
 TEST(PresenceScanWalkTest, AFailedRequestLosesOnlyWhatLiesBehindItAndEveryHandleIsClosed) {
   FakeTopology reference;
@@ -114,11 +70,24 @@ TEST(PresenceScanWalkTest, AFailedRequestLosesOnlyWhatLiesBehindItAndEveryHandle
     const FakeRequest& failed = *topology.failedRequest();
     const std::string key = failed.port == 0 ? failed.node : failed.node + ':' + std::to_string(failed.port);
     SCOPED_TRACE(testing::Message() << number << ": " << key);
-    EXPECT_EQ(count, 5 - (kDevicesBehind.contains(key) ? kDevicesBehind.at(key) : 0));
+    EXPECT_EQ(count, 6 - (kDevicesBehind.contains(key) ? kDevicesBehind.at(key) : 0));
     for (const std::string& path : topology.openAttempts()) {
       EXPECT_TRUE(path.starts_with(R"(\\.\HCD)") || kDevicesBehind.contains(path.substr(4))) << path;
     }
   }
+}
+
+// HCD0: a root hub of 255 ports with devices on the first and the last; HCD4: twelve hubs in series,
+// a device beside each and one behind the last.
+TEST(PresenceScanWalkTest, ReachesEveryPortAHubReportsAndEveryTier) {
+  FakeTopology topology;
+  FakeHub& wide = topology.AddController(0).AddDevice();
+  while (wide.ports.size() < 254) wide.AddEmptyPort();
+  wide.AddDevice();
+  FakeHub* hub = &topology.AddController(4);
+  for (int tier = 0; tier < 12; ++tier) hub = &hub->AddDevice().AddHub();
+  hub->AddDevice();
+  EXPECT_EQ(Scan(topology), 15u);
 }
 
 std::vector<std::uint8_t> Bytes(std::size_t size, std::map<std::size_t, std::uint8_t> set) {
