@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <algorithm>
+#include <map>
 
 #include "link/presence_scan.h"
+#include "link/usb_hub_layout.h"
 #include "support/fake_topology.h"
 
 namespace hnx::test {
@@ -16,176 +18,105 @@ std::uint32_t Scan(FakeTopology& topology) {
   return count;
 }
 
-struct ShapeCase {
-  std::string name;
-  std::function<void(FakeTopology&)> build;
-  std::uint32_t count;
-};
-
-void PrintTo(const ShapeCase& c, std::ostream* os) {
-  *os << c.name;
+std::size_t IdentificationRequests(const FakeTopology& topology) {
+  return std::count_if(
+      topology.ioControls().begin(), topology.ioControls().end(),
+      [](const FakeIoControl& call) { return call.code == usb::kIoctlGetDescriptorFromNodeConnection; });
 }
 
-class PresenceScanShapeTest : public testing::TestWithParam<ShapeCase> {};
-
-TEST_P(PresenceScanShapeTest, CountsTheMatchingDevicesItReaches) {
-  FakeTopology topology;
-  GetParam().build(topology);
-  EXPECT_EQ(Scan(topology), GetParam().count);
-}
-
-FakePort HubFlagged(std::uint32_t status, FakeHub* hub) {
-  return {.deviceIsHub = true, .connectionStatus = status, .descriptor = MatchingDescriptor(), .hub = hub};
-}
-
-FakePort Device(std::uint32_t status) {
-  return {
-      .deviceIsHub = false, .connectionStatus = status, .descriptor = MatchingDescriptor(), .hub = nullptr};
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Topologies, PresenceScanShapeTest,
-    testing::Values(
-        ShapeCase{"NoControllers", [](FakeTopology&) {}, 0},
-        ShapeCase{"RootPortAndBehindExternalHub",
-                  [](FakeTopology& t) { t.AddController(0).AddDevice().AddHub().AddDevice(); }, 2},
-        ShapeCase{"HubFlagWhileNotConnectedIsFollowed",
-                  [](FakeTopology& t) {
-                    FakeHub& behind = t.NewHub();
-                    behind.AddDevice();
-                    t.AddController(0).AddPort(HubFlagged(kNoDeviceConnected, &behind));
-                  },
-                  1},
-        ShapeCase{
-            "HubAnsweringTheIdentificationIsNotCounted",
-            [](FakeTopology& t) { t.AddController(0).AddPort(HubFlagged(kDeviceConnected, &t.NewHub())); },
-            0},
-        ShapeCase{"HubFlagWithoutHubBehindIt",
-                  [](FakeTopology& t) { t.AddController(0).AddPort(HubFlagged(kDeviceConnected, nullptr)); },
-                  0},
-        ShapeCase{"HubReportingNoPorts",
-                  [](FakeTopology& t) { t.AddController(0).AddDevice().reportedPortCount = 0; }, 0},
-        ShapeCase{"DeepChainOfHubs",
-                  [](FakeTopology& t) {
-                    FakeHub* hub = &t.AddController(4);
-                    for (int depth = 0; depth < 12; ++depth) hub = &hub->AddDevice().AddHub();
-                    hub->AddDevice();
-                  },
-                  13}),
-    [](const testing::TestParamInfo<ShapeCase>& info) { return info.param.name; });
-
-TEST(PresenceScanWalkTest, TriesAllTenControllerIndicesWhicheverExist) {
-  FakeTopology topology;
-  topology.AddController(2, u"ROOT2").AddDevice();
-  topology.AddController(0, u"ROOT0").AddDevice();
-  EXPECT_EQ(Scan(topology), 2u);
-  const std::vector<std::string> expected = {R"(\\.\HCD0)",  R"(\\.\ROOT0)", R"(\\.\HCD1)", R"(\\.\HCD2)",
-                                             R"(\\.\ROOT2)", R"(\\.\HCD3)",  R"(\\.\HCD4)", R"(\\.\HCD5)",
-                                             R"(\\.\HCD6)",  R"(\\.\HCD7)",  R"(\\.\HCD8)", R"(\\.\HCD9)"};
-  EXPECT_EQ(topology.openAttempts(), expected);
-}
-
-// HCD0: root [device, hub 1 [hub 2 [device]], device, hub 3 [device]]; HCD1: root [device].
-TEST(PresenceScanWalkTest, WalksDepthFirstAndClosesEachHubAfterEverythingBehindIt) {
-  FakeTopology topology;
+// HCD0: ROOT_HUB#0 [device, HUB#0001 [device, HUB#0002 [device]], device]; HCD2: ROOT_HUB#2
+// [device, matching devices not connected and failed enumeration, a hub flag without a connection
+// and HUB#0003 [device] behind it, HUB#0004 [] that answers the identification].
+void BuildReference(FakeTopology& topology) {
   FakeHub& root = topology.AddController(0);
-  root.AddDevice().AddHub().AddHub().AddDevice();
-  root.AddDevice().AddHub().AddDevice();
-  topology.AddController(1).AddDevice();
-
-  EXPECT_EQ(Scan(topology), 5u);
-  const std::vector<std::string> handles = {
-      "+HCD0",     "+ROOT_HUB#0", "+HUB#0001", "+HUB#0002", "-HUB#0002",   "-HUB#0001",   "+HUB#0003",
-      "-HUB#0003", "-ROOT_HUB#0", "-HCD0",     "+HCD1",     "+ROOT_HUB#1", "-ROOT_HUB#1", "-HCD1"};
-  EXPECT_EQ(topology.handleEvents(), handles);
-  const std::vector<FakeRequest> ports = {{FakeRequestKind::ConnectionInformation, "ROOT_HUB#0", 1},
-                                          {FakeRequestKind::ConnectionInformation, "ROOT_HUB#0", 2},
-                                          {FakeRequestKind::ConnectionInformation, "HUB#0001", 1},
-                                          {FakeRequestKind::ConnectionInformation, "HUB#0002", 1},
-                                          {FakeRequestKind::ConnectionInformation, "ROOT_HUB#0", 3},
-                                          {FakeRequestKind::ConnectionInformation, "ROOT_HUB#0", 4},
-                                          {FakeRequestKind::ConnectionInformation, "HUB#0003", 1},
-                                          {FakeRequestKind::ConnectionInformation, "ROOT_HUB#1", 1}};
-  EXPECT_EQ(topology.Requests(FakeRequestKind::ConnectionInformation), ports);
+  root.AddDevice().AddHub().AddDevice().AddHub().AddDevice();
+  root.AddDevice();
+  FakeHub& second = topology.AddController(2).AddDevice();
+  second.AddPort({false, kNoDeviceConnected, MatchingDescriptor()});
+  second.AddPort({false, kDeviceFailedEnumeration, MatchingDescriptor()});
+  second.AddPort({.deviceIsHub = true, .hub = &topology.NewHub().AddDevice()});
+  second.AddPort({true, kDeviceConnected, MatchingDescriptor(), &topology.NewHub()});
 }
 
-// Ports 1 and 2 hold a matching device that is not connected or failed enumeration: neither is asked.
-TEST(PresenceScanWalkTest, AsksPortsOneToTheReportedCountAndOnlyConnectedDevicesToIdentify) {
+TEST(PresenceScanWalkTest, TriesTenControllersAndHoldsEachHubOpenWhileWalkingBehindIt) {
   FakeTopology topology;
-  FakeHub& root = topology.AddController(0);
-  root.AddPort(Device(kNoDeviceConnected)).AddPort(Device(kDeviceFailedEnumeration));
-  for (int port = 3; port <= 254; ++port) root.AddEmptyPort();
-  root.AddHub();
-  Scan(topology);
-  const std::vector<FakeRequest> asked = topology.Requests(FakeRequestKind::ConnectionInformation);
-  ASSERT_EQ(asked.size(), 255u);
-  for (std::uint32_t port = 1; port <= 255; ++port) EXPECT_EQ(asked[port - 1].port, port);
-  EXPECT_TRUE(topology.Requests(FakeRequestKind::Descriptor).empty());
+  BuildReference(topology);
+  EXPECT_EQ(Scan(topology), 6u);
+  EXPECT_EQ(IdentificationRequests(topology), 6u);  // neither hubs nor unconnected devices are asked
+  EXPECT_EQ(topology.handleLog(),
+            "+HCD0 +ROOT_HUB#0 +HUB#0001 +HUB#0002 -HUB#0002 -HUB#0001 -ROOT_HUB#0 -HCD0 !HCD1 +HCD2 "
+            "+ROOT_HUB#2 +HUB#0003 -HUB#0003 +HUB#0004 -HUB#0004 -ROOT_HUB#2 -HCD2 !HCD3 !HCD4 !HCD5 !HCD6 "
+            "!HCD7 !HCD8 !HCD9");
 }
 
-TEST(PresenceScanWalkTest, TwoScansEachDeliverWhatTheyFound) {
-  FakeTopology topology;
-  FakeHub& root = topology.AddController(0);
-  root.AddDevice().AddHub().AddDevice();
-  EXPECT_EQ(Scan(topology), 2u);
-  EXPECT_EQ(Scan(topology), 2u);
-  root.ports[0].connectionStatus = kNoDeviceConnected;
-  EXPECT_EQ(Scan(topology), 1u);
-}
+// A failed request loses the devices behind the controller, hub or port that it concerns, and
+// nothing else; these are the reference topology's, with every hub in it.
+const std::map<std::string, std::uint32_t> kDevicesBehind = {
+    {"HCD0", 4},       {"ROOT_HUB#0", 4}, {"ROOT_HUB#0:1", 1}, {"ROOT_HUB#0:2", 2}, {"ROOT_HUB#0:3", 1},
+    {"HUB#0001", 2},   {"HUB#0001:1", 1}, {"HUB#0001:2", 1},   {"HUB#0002", 1},     {"HUB#0002:1", 1},
+    {"HCD2", 2},       {"ROOT_HUB#2", 2}, {"ROOT_HUB#2:1", 1}, {"ROOT_HUB#2:4", 1}, {"HUB#0003", 1},
+    {"HUB#0003:1", 1}, {"HUB#0004", 0}};
 
-std::vector<std::uint8_t> Zeros(std::size_t size) {
-  return std::vector<std::uint8_t>(size);
-}
-
-std::vector<std::uint8_t> InputOf(const FakeTopology& topology, FakeRequestKind kind) {
-  for (const FakeCall& call : topology.calls()) {
-    if (call.request.kind == kind) return call.input;
+TEST(PresenceScanWalkTest, AFailedRequestLosesOnlyWhatLiesBehindItAndEveryHandleIsClosed) {
+  FakeTopology reference;
+  BuildReference(reference);
+  Scan(reference);
+  for (std::size_t number = 0; number < reference.requests(); ++number) {
+    FakeTopology topology;
+    BuildReference(topology);
+    topology.FailRequestNumber(number);
+    const std::uint32_t count = Scan(topology);
+    ASSERT_TRUE(topology.failedRequest()) << number;
+    const FakeRequest& failed = *topology.failedRequest();
+    const std::string key = failed.port == 0 ? failed.node : failed.node + ':' + std::to_string(failed.port);
+    SCOPED_TRACE(testing::Message() << number << ": " << key);
+    EXPECT_EQ(count, 6 - (kDevicesBehind.contains(key) ? kDevicesBehind.at(key) : 0));
+    for (const std::string& path : topology.openAttempts()) {
+      EXPECT_TRUE(path.starts_with(R"(\\.\HCD)") || kDevicesBehind.contains(path.substr(4))) << path;
+    }
   }
-  ADD_FAILURE() << "no request of kind " << static_cast<int>(kind);
-  return {};
 }
 
-std::uint32_t OutputLengthOf(const FakeTopology& topology, FakeRequestKind kind) {
-  for (const FakeCall& call : topology.calls()) {
-    if (call.request.kind == kind) return call.outputLength;
-  }
-  return 0;
+// HCD0: a root hub of 255 ports with devices on the first and the last; HCD4: twelve hubs in series,
+// a device beside each and one behind the last.
+TEST(PresenceScanWalkTest, ReachesEveryPortAHubReportsAndEveryTier) {
+  FakeTopology topology;
+  FakeHub& wide = topology.AddController(0).AddDevice();
+  while (wide.ports.size() < 254) wide.AddEmptyPort();
+  wide.AddDevice();
+  FakeHub* hub = &topology.AddController(4);
+  for (int tier = 0; tier < 12; ++tier) hub = &hub->AddDevice().AddHub();
+  hub->AddDevice();
+  EXPECT_EQ(Scan(topology), 15u);
 }
 
-// Port 3 of the root hub: a hub with a device on its port 1 ("HUB#0001" is 8 units).
+std::vector<std::uint8_t> Bytes(std::size_t size, std::map<std::size_t, std::uint8_t> set) {
+  std::vector<std::uint8_t> bytes(size);
+  for (const auto& [at, value] : set) bytes[at] = value;
+  return bytes;
+}
+
+// HCD0: ROOT_HUB#0 [empty, HUB#0001 [device]]: every I/O control in order, at its documented size,
+// zero-filled but for ConnectionIndex and the setup packet of the identification.
 TEST(PresenceScanWalkTest, SendsEachRequestAtItsDocumentedSizeAndOffsets) {
   FakeTopology topology;
-  topology.AddController(0).AddEmptyPort().AddEmptyPort().AddHub().AddDevice();
+  topology.AddController(0).AddEmptyPort().AddHub().AddDevice();
   Scan(topology);
-
-  EXPECT_EQ(InputOf(topology, FakeRequestKind::RootHubNameProbe), Zeros(0));
-  EXPECT_EQ(OutputLengthOf(topology, FakeRequestKind::RootHubNameProbe), 6u);
-  EXPECT_EQ(OutputLengthOf(topology, FakeRequestKind::RootHubName), 4u + 2 * 11);
-  EXPECT_EQ(InputOf(topology, FakeRequestKind::NodeInformation), Zeros(76));
-  EXPECT_EQ(OutputLengthOf(topology, FakeRequestKind::NodeInformation), 76u);
-
-  std::vector<std::uint8_t> connection = Zeros(365);
-  connection[0] = 1;
-  EXPECT_EQ(InputOf(topology, FakeRequestKind::ConnectionInformation), connection);
-  EXPECT_EQ(OutputLengthOf(topology, FakeRequestKind::ConnectionInformation), 365u);
-
-  const std::vector<std::uint8_t> probe = {3, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  EXPECT_EQ(InputOf(topology, FakeRequestKind::NodeNameProbe), probe);
-  EXPECT_EQ(OutputLengthOf(topology, FakeRequestKind::NodeNameProbe), 10u);
-  std::vector<std::uint8_t> name = Zeros(8 + 2 * 9);
-  name[0] = 3;
-  EXPECT_EQ(InputOf(topology, FakeRequestKind::NodeName), name);
-  EXPECT_EQ(OutputLengthOf(topology, FakeRequestKind::NodeName), name.size());
-
-  std::vector<std::uint8_t> identification = Zeros(267);
-  identification[0] = 1;
-  identification[6] = 0xFF;  // descriptor index
-  identification[7] = 0x03;  // string descriptor
-  identification[8] = 0x61;  // language 0x2861
-  identification[9] = 0x28;
-  identification[10] = 0xFF;  // 255 bytes
-  EXPECT_EQ(InputOf(topology, FakeRequestKind::Descriptor), identification);
-  EXPECT_EQ(OutputLengthOf(topology, FakeRequestKind::Descriptor), 267u);
+  using namespace usb;
+  const std::vector<FakeIoControl> expected = {
+      {kIoctlGetRootHubName, {}, 6},
+      {kIoctlGetRootHubName, {}, 4 + 2 * 11},
+      {kIoctlGetNodeInformation, Bytes(76, {}), 76},
+      {kIoctlGetNodeConnectionInformation, Bytes(365, {{0, 1}}), 365},
+      {kIoctlGetNodeConnectionInformation, Bytes(365, {{0, 2}}), 365},
+      {kIoctlGetNodeConnectionName, Bytes(10, {{0, 2}}), 10},
+      {kIoctlGetNodeConnectionName, Bytes(8 + 2 * 9, {{0, 2}}), 8 + 2 * 9},
+      {kIoctlGetNodeInformation, Bytes(76, {}), 76},
+      {kIoctlGetNodeConnectionInformation, Bytes(365, {{0, 1}}), 365},
+      // descriptor index 0xFF, string descriptor, language 0x2861, 255 bytes
+      {kIoctlGetDescriptorFromNodeConnection,
+       Bytes(267, {{0, 1}, {6, 0xFF}, {7, 3}, {8, 0x61}, {9, 0x28}, {10, 0xFF}}), 267}};
+  EXPECT_EQ(topology.ioControls(), expected);
 }
 
 }  // namespace

@@ -3,18 +3,16 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <span>
 
 #include "link/usb_hub_layout.h"
 
 namespace hnx::test {
 namespace {
 
+using Reply = std::vector<std::uint8_t>;
+
 constexpr std::string_view kDevicePathPrefix = "\\\\.\\";
-constexpr std::uint16_t kIdentificationValue = 0x03FF;
-constexpr std::uint16_t kIdentificationLanguage = 0x2861;
-constexpr std::uint8_t kHubDescriptorType = 0x29;
-constexpr std::uint8_t kDeviceDescriptorLength = 18;
-constexpr std::uint8_t kDeviceDescriptorType = 1;
 
 // What the ANSI code page makes of the text: ASCII as it is, anything else as the default '?'.
 std::string Narrowed(std::u16string_view text) {
@@ -23,23 +21,9 @@ std::string Narrowed(std::u16string_view text) {
   return narrow;
 }
 
-std::u16string Numbered(std::u16string_view prefix, std::size_t number, int width) {
-  char digits[16];
-  std::snprintf(digits, sizeof digits, "%0*zu", width, number);
-  std::u16string name(prefix);
-  for (const char* digit = digits; *digit != '\0'; ++digit) name.push_back(static_cast<char16_t>(*digit));
-  return name;
+std::u16string Widened(std::string_view ascii) {
+  return {ascii.begin(), ascii.end()};
 }
-
-std::uint32_t PortIndex(std::span<const std::uint8_t> input) {
-  return input.size() >= 4 ? ReadLe32(input, usb::kConnectionIndexOffset) : 0;
-}
-
-const FakePort* PortOf(const FakeHub& hub, std::uint32_t port) {
-  return port >= 1 && port <= hub.ports.size() ? &hub.ports[port - 1] : nullptr;
-}
-
-using Reply = std::vector<std::uint8_t>;
 
 // ActualLength is what the whole reply needs; the name and its NUL go in as far as the buffer holds.
 std::optional<std::uint32_t> AnswerName(const FakeHub& hub, std::size_t lengthOffset, std::size_t textOffset,
@@ -53,65 +37,57 @@ std::optional<std::uint32_t> AnswerName(const FakeHub& hub, std::size_t lengthOf
   return std::min(exact, static_cast<std::uint32_t>(reply.size()));
 }
 
-std::optional<std::uint32_t> AnswerNodeInformation(const FakeHub& hub, Reply& reply) {
-  if (reply.size() < usb::kNodeInformationSize) return std::nullopt;
-  std::fill_n(reply.begin(), usb::kNodeInformationSize, 0);
-  const std::size_t descriptor = usb::kHubDescriptorOffset;
-  reply[descriptor] = 9;
-  reply[descriptor + 1] = kHubDescriptorType;
-  reply[usb::kNumberOfPortsOffset] =
-      hub.reportedPortCount.value_or(static_cast<std::uint8_t>(hub.ports.size()));
-  reply[descriptor + 5] = 50;   // bPowerOnToPowerGood
-  reply[descriptor + 6] = 100;  // bHubControlCurrent
-  return usb::kNodeInformationSize;
-}
-
-std::optional<std::uint32_t> AnswerConnectionInformation(const FakeHub& hub, std::uint32_t index,
-                                                         Reply& reply) {
-  const FakePort* port = PortOf(hub, index);
-  if (port == nullptr || reply.size() < usb::kConnectionInformationHeaderSize) return std::nullopt;
-  std::fill_n(reply.begin(), usb::kConnectionInformationHeaderSize, 0);
-  WriteLe32(reply, usb::kConnectionIndexOffset, index);
-  const bool connected = port->connectionStatus == kDeviceConnected;
-  if (connected) {
-    reply[usb::kDeviceDescriptorOffset] = kDeviceDescriptorLength;
-    reply[usb::kDeviceDescriptorOffset + 1] = kDeviceDescriptorType;
-    reply[usb::kCurrentConfigurationValueOffset] = 1;
-    WriteLe16(reply, usb::kDeviceAddressOffset, static_cast<std::uint16_t>(index + 1));
+// The connection information says no more than whether a hub is there and the connection status; a
+// port without a hub has an empty name.
+std::optional<std::uint32_t> AnswerPort(const FakePort& port, std::uint32_t code, std::uint32_t index,
+                                        Reply& reply) {
+  if (code == usb::kIoctlGetNodeConnectionInformation &&
+      reply.size() >= usb::kConnectionInformationHeaderSize) {
+    std::fill(reply.begin(), reply.end(), 0);
+    WriteLe32(reply, usb::kConnectionIndexOffset, index);
+    reply[usb::kDeviceIsHubOffset] = port.deviceIsHub ? 1 : 0;
+    WriteLe32(reply, usb::kConnectionStatusOffset, port.connectionStatus);
+    return usb::kConnectionInformationHeaderSize;
   }
-  reply[usb::kDeviceIsHubOffset] = port->deviceIsHub ? 1 : 0;
-  WriteLe32(reply, usb::kConnectionStatusOffset, port->connectionStatus);
-  return usb::kConnectionInformationHeaderSize;
-}
-
-// The device answers only the identification request, with at most the requested length and what
-// fits after the header; the count reported includes the header.
-std::optional<std::uint32_t> AnswerDescriptor(const FakeHub& hub, std::uint32_t index, Reply& reply) {
-  const FakePort* port = PortOf(hub, index);
-  if (port == nullptr || reply.size() < usb::kDescriptorRequestHeaderSize) return std::nullopt;
-  if (port->connectionStatus != kDeviceConnected || !port->descriptor) return std::nullopt;
-  if (ReadLe16(reply, usb::kSetupValueOffset) != kIdentificationValue ||
-      ReadLe16(reply, usb::kSetupIndexOffset) != kIdentificationLanguage) {
+  if (code == usb::kIoctlGetNodeConnectionName && reply.size() >= usb::kNodeConnectionNameSize) {
+    if (port.hub != nullptr) {
+      return AnswerName(*port.hub, usb::kNodeNameActualLengthOffset, usb::kNodeNameTextOffset, reply);
+    }
+    WriteLe32(reply, usb::kNodeNameActualLengthOffset, usb::kNodeConnectionNameSize);
+    return usb::kNodeConnectionNameSize;
+  }
+  // Only the identification request is answered, with at most the requested length and what fits
+  // after the header; the count reported includes the header.
+  if (code != usb::kIoctlGetDescriptorFromNodeConnection ||
+      reply.size() < usb::kDescriptorRequestHeaderSize || port.connectionStatus != kDeviceConnected ||
+      !port.descriptor || ReadLe16(reply, usb::kSetupValueOffset) != 0x03FF ||
+      ReadLe16(reply, usb::kSetupIndexOffset) != 0x2861) {
     return std::nullopt;
   }
   const std::size_t length =
       std::min({static_cast<std::size_t>(ReadLe16(reply, usb::kSetupLengthOffset)),
-                reply.size() - usb::kDescriptorRequestHeaderSize, port->descriptor->size()});
-  std::copy_n(port->descriptor->begin(), length, reply.begin() + usb::kDescriptorDataOffset);
+                reply.size() - usb::kDescriptorRequestHeaderSize, port.descriptor->size()});
+  std::copy_n(port.descriptor->begin(), length, reply.begin() + usb::kDescriptorDataOffset);
   return static_cast<std::uint32_t>(usb::kDescriptorRequestHeaderSize + length);
 }
 
-// A port without a hub has an empty name.
-std::optional<std::uint32_t> AnswerNodeName(const FakeHub& hub, std::uint32_t index, Reply& reply) {
-  const FakePort* port = PortOf(hub, index);
-  if (port == nullptr || reply.size() < usb::kNodeConnectionNameSize) return std::nullopt;
-  WriteLe32(reply, usb::kConnectionIndexOffset, index);
-  if (port->hub != nullptr) {
-    return AnswerName(*port->hub, usb::kNodeNameActualLengthOffset, usb::kNodeNameTextOffset, reply);
+// The bytes the driver reports, or nothing when the request fails. The root-hub name and the node
+// information share a code: a controller answers only the name, a hub only the node information.
+std::optional<std::uint32_t> Answer(const FakeHub& hub, bool controller, std::uint32_t code,
+                                    std::uint32_t index, Reply& reply) {
+  if (controller) {
+    if (code != usb::kIoctlGetRootHubName) return std::nullopt;
+    return AnswerName(hub, usb::kRootHubNameActualLengthOffset, usb::kRootHubNameTextOffset, reply);
   }
-  WriteLe32(reply, usb::kNodeNameActualLengthOffset, usb::kNodeConnectionNameSize);
-  WriteLe16(reply, usb::kNodeNameTextOffset, 0);
-  return usb::kNodeConnectionNameSize;
+  if (code == usb::kIoctlGetNodeInformation) {
+    if (reply.size() < usb::kNodeInformationSize) return std::nullopt;
+    std::fill(reply.begin(), reply.end(), 0);
+    reply[usb::kNumberOfPortsOffset] =
+        hub.reportedPortCount.value_or(static_cast<std::uint8_t>(hub.ports.size()));
+    return usb::kNodeInformationSize;
+  }
+  if (index < 1 || index > hub.ports.size()) return std::nullopt;
+  return AnswerPort(hub.ports[index - 1], code, index, reply);
 }
 
 }  // namespace
@@ -129,14 +105,8 @@ std::vector<std::uint8_t> MatchingDescriptor() {
 }
 
 FakeHub& FakeHub::AddDevice(std::optional<std::vector<std::uint8_t>> reply) {
-  return AddPort({.deviceIsHub = false,
-                  .connectionStatus = kDeviceConnected,
-                  .descriptor = std::move(reply),
-                  .hub = nullptr});
-}
-
-FakeHub& FakeHub::AddEmptyPort() {
-  return AddPort({});
+  return AddPort(
+      {.deviceIsHub = false, .connectionStatus = kDeviceConnected, .descriptor = std::move(reply)});
 }
 
 FakeHub& FakeHub::AddPort(FakePort port) {
@@ -144,48 +114,41 @@ FakeHub& FakeHub::AddPort(FakePort port) {
   return *this;
 }
 
-FakeHub& FakeHub::AddHub(std::u16string hubName) {
-  FakeHub& hub = owner->NewHub(std::move(hubName));
-  AddPort(
-      {.deviceIsHub = true, .connectionStatus = kDeviceConnected, .descriptor = std::nullopt, .hub = &hub});
+FakeHub& FakeHub::AddHub() {
+  FakeHub& hub = owner->NewHub();
+  AddPort({.deviceIsHub = true, .connectionStatus = kDeviceConnected, .hub = &hub});
   return hub;
 }
 
 FakeHub& FakeTopology::AddController(int index, std::u16string rootHubName) {
-  if (rootHubName.empty()) rootHubName = Numbered(u"ROOT_HUB#", static_cast<std::size_t>(index), 1);
-  FakeHub& root = NewHub(std::move(rootHubName));
+  FakeHub& root = NewHub(rootHubName.empty() ? Widened("ROOT_HUB#" + std::to_string(index)) : rootHubName);
   const std::string name = "HCD" + std::to_string(index);
   nodes_[name] = Node{name, &root, true};
   return root;
 }
 
 FakeHub& FakeTopology::NewHub(std::u16string hubName) {
-  if (hubName.empty()) hubName = Numbered(u"HUB#", nextHubNumber_++, 4);
-  FakeHub& hub = hubs_.emplace_back(*this, std::move(hubName));
+  if (hubName.empty()) {
+    char numbered[16];
+    std::snprintf(numbered, sizeof numbered, "HUB#%04zu", ++hubsNumbered_);
+    hubName = Widened(numbered);
+  }
+  FakeHub& hub = hubs_.emplace_back(FakeHub{.owner = this, .name = std::move(hubName)});
   const std::string name = Narrowed(hub.name);
   nodes_.emplace(name, Node{name, &hub, false});
   return hub;
 }
 
-std::vector<FakeRequest> FakeTopology::Requests(FakeRequestKind kind) const {
-  std::vector<FakeRequest> requests;
-  for (const FakeCall& call : calls_) {
-    if (call.request.kind == kind) requests.push_back(call.request);
-  }
-  return requests;
-}
-
 HubDriver::Handle FakeTopology::Open(const std::string& name) {
   if (recording_) openAttempts_.push_back(name);
-  const bool prefixed = name.starts_with(kDevicePathPrefix);
-  const std::string nodeName = prefixed ? name.substr(kDevicePathPrefix.size()) : "?" + name;
-  if (!Record({FakeRequestKind::Open, nodeName, 0}, {}, 0)) return nullptr;
+  const std::string nodeName =
+      name.starts_with(kDevicePathPrefix) ? name.substr(kDevicePathPrefix.size()) : "?" + name;
+  const bool allowed = Counted({nodeName});
   const auto node = nodes_.find(nodeName);
-  if (node == nodes_.end()) return nullptr;
-  const std::uintptr_t handle = nextHandle_++;
-  open_[handle] = &node->second;
-  if (recording_) handleEvents_.push_back("+" + nodeName);
-  return reinterpret_cast<Handle>(handle);
+  Log((allowed && node != nodes_.end() ? "+" : "!") + nodeName);
+  if (!allowed || node == nodes_.end()) return nullptr;
+  open_[nextHandle_] = &node->second;
+  return reinterpret_cast<Handle>(nextHandle_++);
 }
 
 void FakeTopology::Close(Handle device) {
@@ -194,95 +157,53 @@ void FakeTopology::Close(Handle device) {
     ++misuses_;
     return;
   }
-  if (recording_) handleEvents_.push_back("-" + open->second->name);
+  Log("-" + open->second->name);
   open_.erase(open);
 }
 
-// Buffered I/O: the input is copied into a system buffer as large as the larger of the two
-// lengths, the driver answers in it, and the bytes it reports are copied to the output.
+// Buffered I/O: the input is copied into a system buffer as large as the larger of the two lengths,
+// the driver answers in it, and the bytes it reports are copied to the output. A buffer that is
+// missing but given a length is refused before the driver sees it.
 bool FakeTopology::IoControl(Handle device, std::uint32_t code, const void* input, std::uint32_t inputLength,
                              void* output, std::uint32_t outputLength, std::uint32_t& returned) {
   returned = 0;
   const auto open = open_.find(reinterpret_cast<std::uintptr_t>(device));
-  if (open == open_.end()) {
+  if (open == open_.end() || (input == nullptr && inputLength != 0) ||
+      (output == nullptr && outputLength != 0)) {
     ++misuses_;
     return false;
   }
-  const Node& node = *open->second;
-  const std::span inputBytes(static_cast<const std::uint8_t*>(input), input != nullptr ? inputLength : 0);
-  const FakeRequest request = Classify(node, code, inputBytes, outputLength);
-  if (!Record(request, inputBytes, outputLength)) return false;
-  std::vector<std::uint8_t> reply(inputBytes.begin(), inputBytes.end());
+  const std::span in(static_cast<const std::uint8_t*>(input), inputLength);
+  const std::uint32_t port = in.size() >= 4 ? ReadLe32(in, usb::kConnectionIndexOffset) : 0;
+  if (recording_) ioControls_.push_back({code, {in.begin(), in.end()}, outputLength});
+  if (!Counted({open->second->name, port})) return false;
+  Reply reply(in.begin(), in.end());
   reply.resize(std::max(inputLength, outputLength));
-  const std::optional<std::uint32_t> written = Answer(node, request, reply);
+  const std::optional<std::uint32_t> written =
+      Answer(*open->second->hub, open->second->controller, code, port, reply);
   if (!written) return false;
   returned = std::min(*written, outputLength);
   if (returned != 0) std::memcpy(output, reply.data(), returned);
   return true;
 }
 
+// With no output the size needed, NUL included; otherwise the bytes written, or 0 when they do not fit.
 int FakeTopology::ConvertWideToNarrow(const char16_t* text, char* output, int outputSize) {
   const std::string narrow = Narrowed(text);
-  const bool sizing = outputSize == 0;
-  if (!Record({sizing ? FakeRequestKind::NarrowSize : FakeRequestKind::Narrow, narrow, 0}, {}, 0)) return 0;
   const int needed = static_cast<int>(narrow.size() + 1);
-  if (sizing) return needed;
-  if (outputSize < needed) return 0;
-  std::memcpy(output, narrow.c_str(), narrow.size() + 1);
+  if (!Counted({narrow}) || (outputSize != 0 && outputSize < needed)) return 0;
+  if (outputSize != 0) std::memcpy(output, narrow.c_str(), needed);
   return needed;
 }
 
-bool FakeTopology::Record(FakeRequest request, std::span<const std::uint8_t> input,
-                          std::uint32_t outputLength) {
-  const bool failed = failingNumbers_.contains(requestCount_++) ||
-                      std::find(failing_.begin(), failing_.end(), request) != failing_.end();
-  if (recording_) calls_.push_back({std::move(request), {input.begin(), input.end()}, outputLength, failed});
-  return !failed;
+bool FakeTopology::Counted(FakeRequest request) {
+  if (requests_++ != failing_) return true;
+  failed_ = std::move(request);
+  return false;
 }
 
-FakeRequest FakeTopology::Classify(const Node& node, std::uint32_t code, std::span<const std::uint8_t> input,
-                                   std::uint32_t outputLength) const {
-  switch (code) {
-    case usb::kIoctlGetRootHubName:  // also kIoctlGetNodeInformation: the handle decides
-      if (!node.controller) return {FakeRequestKind::NodeInformation, node.name, 0};
-      return {outputLength == usb::kRootHubNameSize ? FakeRequestKind::RootHubNameProbe
-                                                    : FakeRequestKind::RootHubName,
-              node.name, 0};
-    case usb::kIoctlGetNodeConnectionInformation:
-      return {FakeRequestKind::ConnectionInformation, node.name, PortIndex(input)};
-    case usb::kIoctlGetDescriptorFromNodeConnection:
-      return {FakeRequestKind::Descriptor, node.name, PortIndex(input)};
-    case usb::kIoctlGetNodeConnectionName:
-      return {outputLength == usb::kNodeConnectionNameSize ? FakeRequestKind::NodeNameProbe
-                                                           : FakeRequestKind::NodeName,
-              node.name, PortIndex(input)};
-    default:
-      return {FakeRequestKind::Unknown, node.name, 0};
-  }
-}
-
-std::optional<std::uint32_t> FakeTopology::Answer(const Node& node, const FakeRequest& request,
-                                                  Reply& reply) {
-  const FakeHub& hub = *node.hub;
-  const bool askedOfController =
-      request.kind == FakeRequestKind::RootHubNameProbe || request.kind == FakeRequestKind::RootHubName;
-  if (node.controller != askedOfController) return std::nullopt;
-  switch (request.kind) {
-    case FakeRequestKind::RootHubNameProbe:
-    case FakeRequestKind::RootHubName:
-      return AnswerName(hub, usb::kRootHubNameActualLengthOffset, usb::kRootHubNameTextOffset, reply);
-    case FakeRequestKind::NodeInformation:
-      return AnswerNodeInformation(hub, reply);
-    case FakeRequestKind::ConnectionInformation:
-      return AnswerConnectionInformation(hub, request.port, reply);
-    case FakeRequestKind::Descriptor:
-      return AnswerDescriptor(hub, request.port, reply);
-    case FakeRequestKind::NodeNameProbe:
-    case FakeRequestKind::NodeName:
-      return AnswerNodeName(hub, request.port, reply);
-    default:
-      return std::nullopt;
-  }
+void FakeTopology::Log(const std::string& entry) {
+  if (recording_) handleLog_ += (handleLog_.empty() ? "" : " ") + entry;
 }
 
 }  // namespace hnx::test
