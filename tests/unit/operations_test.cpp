@@ -42,43 +42,20 @@ struct EarlyStop {
   std::function<void(const OpsRig&)> check = [](const OpsRig&) {};
 };
 
-void NoDevice(OpsRig& rig) {
-  rig.device.faults().openFailures = -1;
-}
-void NoLibrary(OpsRig& rig) {
-  rig.library.RefuseLoad(true);
-}
+// clang-format off
+void NoDevice(OpsRig& rig) { rig.device.faults().openFailures = -1; }
+void NoLibrary(OpsRig& rig) { rig.library.RefuseLoad(true); }
 void Nothing(OpsRig&) {}
-void ImageFile(OpsRig& rig) {
-  rig.SelectImagePath(rig.MakeFile("image.bin", PatternImage(0x10000)));
-}
-void ShortImageFile(OpsRig& rig) {
-  rig.SelectImagePath(rig.MakeFile("image.bin", PatternImage(0xFFFF)));
-}
-void MissingImageFile(OpsRig& rig) {
-  rig.SelectImagePath(rig.temp->Path("missing.bin"));
-}
-void FolderForImageFile(OpsRig& rig) {
-  fs::create_directory(rig.temp->Path("image.bin"));
-  rig.SelectImagePath(rig.temp->Path("image.bin"));
-}
-void SaveDump(OpsRig& rig) {
-  rig.ui.QueueFileChoice({true, rig.temp->Path("d.dmp")});
-}
-auto Lacking(const char* entryPoint) {
-  return [entryPoint](OpsRig& rig) { rig.library.Withhold(entryPoint); };
-}
-
-void StagingLeft(const OpsRig& rig) {
-  EXPECT_TRUE(fs::exists(rig.context.staging.file));
-  EXPECT_TRUE(rig.ui.progressPositions.empty());
-}
-void StagingGone(const OpsRig& rig) {
-  EXPECT_FALSE(fs::exists(rig.context.staging.folder));
-}
-void EmptyDump(const OpsRig& rig) {
-  EXPECT_EQ(fs::file_size(rig.temp->Path("d.dmp")), 0u);
-}
+void ImageFile(OpsRig& rig) { rig.SelectImagePath(rig.MakeFile("image.bin", PatternImage(0x10000))); }
+void ShortImageFile(OpsRig& rig) { rig.SelectImagePath(rig.MakeFile("image.bin", PatternImage(0xFFFF))); }
+void MissingImageFile(OpsRig& rig) { rig.SelectImagePath(rig.temp->Path("missing.bin")); }
+void FolderForImageFile(OpsRig& rig) { fs::create_directory(rig.temp->Path("image.bin")); rig.SelectImagePath(rig.temp->Path("image.bin")); }
+void SaveDump(OpsRig& rig) { rig.ui.QueueFileChoice({true, rig.temp->Path("d.dmp")}); }
+auto Lacking(const char* entryPoint) { return [entryPoint](OpsRig& rig) { rig.library.Withhold(entryPoint); }; }
+void StagingLeft(const OpsRig& rig) { EXPECT_TRUE(fs::exists(rig.context.staging.file)); EXPECT_TRUE(rig.ui.progressPositions.empty()); }
+void StagingGone(const OpsRig& rig) { EXPECT_FALSE(fs::exists(rig.context.staging.folder)); }
+void EmptyDump(const OpsRig& rig) { EXPECT_EQ(fs::file_size(rig.temp->Path("d.dmp")), 0u); }
+// clang-format on
 
 TEST(Operations, StopEarlyWithTheirMessageAndReleaseEverything) {
   const std::vector<Call> open = {Call::OpenPipe}, openClose = {Call::OpenPipe, Call::ClosePipe};
@@ -436,24 +413,6 @@ TEST(Read, AsksForTheDumpFileAfterTheGuardAndTakesTheChipOnceThePipeIsOpen) {
             (std::vector<std::string>{"show", "enable 1005 0", "enable 1012 0", "enable 1011 0",
                                       "enable 1000 0", "enable 1001 0", "enable 1003 0", "enable 1002 0",
                                       "enable 1015 0", "save", "take", "message Read Command Succeeded !!"}));
-}
-
-TEST(Read, AFailedBlockKeepsTheBlocksBeforeItAndAFollowingReadIsWholeAgain) {
-  OpsRig rig;
-  rig.device.flash() = PatternImage(0x10000);
-  SaveDump(rig);
-  rig.device.faults().failTransfer = 16 * 3 + 2;  // the data of the block at 1,024
-  ReadToDumpFile(rig.context);
-  EXPECT_EQ(rig.ui.messages, std::vector{Error("Read Failure !!")});
-  EXPECT_EQ(FileBytes(rig.temp->Path("d.dmp")),
-            std::vector(rig.device.flash().begin(), rig.device.flash().begin() + 1024));
-
-  rig.device.faults().failTransfer = 0;
-  rig.ui.messages.clear();
-  SaveDump(rig);
-  ReadToDumpFile(rig.context);
-  EXPECT_EQ(rig.ui.messages, kDumped);
-  EXPECT_EQ(FileBytes(rig.temp->Path("d.dmp")), rig.device.flash());
 }
 
 TEST(Read, ADumpThatCannotBeWrittenStopsTheReadAndIsNeverReportedAsDone) {
