@@ -26,10 +26,6 @@ static_assert(static_cast<UINT>(hnx::MessageIcon::Error) == MB_ICONHAND);
 static_assert(static_cast<UINT>(hnx::MessageIcon::Exclamation) == MB_ICONEXCLAMATION);
 static_assert(static_cast<UINT>(hnx::MessageIcon::Information) == MB_ICONASTERISK);
 
-void RemoveStagingOnClose(hnx::OperationContext& context) {
-  hnx::RemoveStaging(context);
-}
-
 }  // namespace
 
 const std::array<CZB4450_downloadDlg::MessageEntry, 3> CZB4450_downloadDlg::kMessageMap = {{
@@ -48,7 +44,7 @@ const std::array<CZB4450_downloadDlg::CommandEntry, 10> CZB4450_downloadDlg::kCo
     {IDC_UPDATE, &hnx::RunUpdate},
     {IDC_READ_PROTECT, &hnx::ReadProtect},
     {IDC_EXIT_ISP, &hnx::ExitIsp},
-    {kCloseCommand, &RemoveStagingOnClose},
+    {kCloseCommand, &hnx::RemoveStaging},
 }};
 
 CZB4450_downloadDlg::CZB4450_downloadDlg(hnx::win::CommandTarget& commandRoute)
