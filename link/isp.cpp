@@ -73,9 +73,13 @@ Exchange ProgramFlash(TransferLibrary& link, IspFrame& frame, std::uint32_t bloc
 }
 
 Exchange ReadBackFlash(TransferLibrary& link, IspFrame& frame, std::span<std::uint8_t> block,
-                       std::span<std::uint8_t> readBack, const std::function<void()>& beforeRequest) {
+                       std::span<std::uint8_t> readBack,
+                       const std::function<void(std::uint32_t address)>& beforeRequest) {
   for (std::size_t address = 0; address < readBack.size(); address += block.size()) {
-    const Exchange result = ReadBlock(link, frame, static_cast<std::uint32_t>(address), block, beforeRequest);
+    const auto announced = [&] {
+      if (beforeRequest) beforeRequest(static_cast<std::uint32_t>(address));
+    };
+    const Exchange result = ReadBlock(link, frame, static_cast<std::uint32_t>(address), block, announced);
     if (result != Exchange::Ok) return result;
     std::copy(block.begin(), block.end(), readBack.begin() + address);
   }

@@ -70,9 +70,10 @@ Exchange ProgramFlash(TransferLibrary& link, IspFrame& frame, std::uint32_t bloc
                       const std::function<void(std::uint32_t address)>& beforeData = {});
 
 // Reads the blocks of `readBack` (its size a multiple of the block's) at 0, L, 2L, ... through
-// `block` into their offsets, asking again for a block the device refuses. `beforeRequest` runs
-// before every request.
+// `block` into their offsets, asking again for a block the device refuses. `beforeRequest(address)`
+// runs before every request.
 Exchange ReadBackFlash(TransferLibrary& link, IspFrame& frame, std::span<std::uint8_t> block,
-                       std::span<std::uint8_t> readBack, const std::function<void()>& beforeRequest = {});
+                       std::span<std::uint8_t> readBack,
+                       const std::function<void(std::uint32_t address)>& beforeRequest = {});
 
 }  // namespace hnx

@@ -1,9 +1,13 @@
 #include "link/transfer_library.h"
 
+#include <utility>
+
+#include "link/isp.h"
+
 namespace hnx {
 
-TransferLibrary::TransferLibrary(DynamicLibrary& loader, const std::string& path)
-    : loader_(loader), handle_(path.empty() ? nullptr : loader.Load(path)) {
+TransferLibrary::TransferLibrary(DynamicLibrary& loader, const std::string& path, TransferLog* log)
+    : loader_(loader), log_(log), handle_(path.empty() ? nullptr : loader.Load(path)) {
   if (handle_ == nullptr) return;
   openPipe_ = Resolve<UsbOpenPipeFn>(kUsbOpenPipeName);
   closePipe_ = Resolve<UsbClosePipeFn>(kUsbClosePipeName);
@@ -22,9 +26,15 @@ TransferLibrary::~TransferLibrary() {
   Unload();
 }
 
+void TransferLibrary::Log(TraceRecord record) {
+  if (log_ != nullptr) log_->Record(record);
+}
+
 bool TransferLibrary::OpenPipe() {
   if (openPipe_ == nullptr) return false;
-  if (openPipe_() == 0) return false;
+  const bool opened = openPipe_() != 0;
+  Log({TraceRecord::Call::OpenPipe, 0, 0, opened, {}});
+  if (!opened) return false;
   pipeOpen_ = true;
   return true;
 }
@@ -34,6 +44,11 @@ bool TransferLibrary::BulkWrite(const std::uint8_t* data, std::uint32_t length) 
   std::uint32_t count = 0;
   // The library's signature takes a non-const pointer; it does not write through it.
   const bool reported = bulkWrite_(const_cast<std::uint8_t*>(data), length, &count) != 0;
+  if (log_ != nullptr) {
+    TraceRecord record{TraceRecord::Call::BulkWrite, length, count, reported, {}};
+    if (length == kFrameLength) record.bytes.assign(data, data + length);
+    Log(std::move(record));
+  }
   return reported && count == length;
 }
 
@@ -41,11 +56,19 @@ bool TransferLibrary::BulkRead(std::uint8_t* buffer, std::uint32_t length) {
   if (bulkRead_ == nullptr) return false;
   std::uint32_t count = 0;
   const bool reported = bulkRead_(buffer, length, &count) != 0;
+  if (log_ != nullptr) {
+    TraceRecord record{TraceRecord::Call::BulkRead, length, count, reported, {}};
+    if (length == 1 && reported && count == 1) record.bytes.push_back(buffer[0]);
+    Log(std::move(record));
+  }
   return reported && count == length;
 }
 
 void TransferLibrary::ClosePipe() {
-  if (pipeOpen_ && closePipe_ != nullptr) closePipe_();
+  if (pipeOpen_ && closePipe_ != nullptr) {
+    closePipe_();
+    Log({TraceRecord::Call::ClosePipe, 0, 0, true, {}});
+  }
   pipeOpen_ = false;
 }
 

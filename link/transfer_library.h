@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "link/transfer_trace.h"
+
 #if defined(_WIN32)
 #define ZB_USB_CALL __cdecl
 #else
@@ -59,8 +61,9 @@ class TransferLibrary {
  public:
   // Loads the library at `path` (nothing for "") and resolves USB_Open_PIPE, USB_Close_PIPE,
   // USB_BulkWrite and USB_BulkRead in that order; the names it lacks are kept, in that order, for the
-  // caller to report. A library that cannot be loaded resolves nothing and lacks nothing.
-  TransferLibrary(DynamicLibrary& loader, const std::string& path);
+  // caller to report. A library that cannot be loaded resolves nothing and lacks nothing. Every call
+  // of an entry point is reported to `log` when there is one.
+  TransferLibrary(DynamicLibrary& loader, const std::string& path, TransferLog* log = nullptr);
   ~TransferLibrary();
   TransferLibrary(const TransferLibrary&) = delete;
   TransferLibrary& operator=(const TransferLibrary&) = delete;
@@ -90,7 +93,10 @@ class TransferLibrary {
   template <typename Function>
   Function Resolve(const char* name);
 
+  void Log(TraceRecord record);
+
   DynamicLibrary& loader_;
+  TransferLog* log_;
   DynamicLibrary::Handle handle_ = nullptr;
   std::vector<std::string> missing_;
   UsbOpenPipeFn openPipe_ = nullptr;

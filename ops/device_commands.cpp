@@ -18,16 +18,18 @@ const FileDialogOptions kDumpFileDialog{
     .flags = 6,  // OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT
 };
 
-std::uint8_t ReadFlashIntoDump(TransferLibrary& link, const ChipProfile& chip, OperationScope& held) {
+std::uint8_t ReadFlashIntoDump(DialogUi& ui, TransferLibrary& link, const ChipProfile& chip, OperationScope& held) {
   IspFrame frame;
   held.block.assign(chip.blockLength, 0);
   for (std::uint32_t address = 0; address < chip.imageSize; address += chip.blockLength) {
+    ui.ShowTransferProgress(TransferPhase::Read, address, chip.imageSize);
     const Exchange read = ReadBlock(link, frame, address, held.block);
     if (read == Exchange::WriteFailure) return kFrameNotSent;
     if (read != Exchange::Ok) return kBlockNotReceived;
     // A dump that misses a block is no dump: stop at once, keeping what was written.
     if (!held.file.WriteAll(held.block)) return kDumpNotWritten;
   }
+  ui.ShowTransferProgress(TransferPhase::Read, chip.imageSize, chip.imageSize);
   return kReadComplete;
 }
 
@@ -49,12 +51,12 @@ void DumpFlash(OperationContext& context, OperationScope& held) {
   held.file = ImageFile::CreateForWriting(choice.accepted ? choice.path : "");
   if (!held.file.isOpen()) return Show(context.ui, kOpenFileError);
   TransferLibrary& link = held.BindLibrary();
-  if (!link.OpenPipe()) return Show(context.ui, kDeviceNotFound);
+  if (!OpenPipeWaiting(context, link, 0)) return Show(context.ui, kDeviceNotFound);
   context.ui.ControlsToMembers();
   const std::optional<ChipProfile> chip = SelectChip(context);
   if (!chip) return;
 
-  context.state.m_nReadResult = ReadFlashIntoDump(link, *chip, held);
+  context.state.m_nReadResult = ReadFlashIntoDump(context.ui, link, *chip, held);
   if (context.state.m_nReadResult == kReadComplete) Show(context.ui, kReadSucceeded);
   Show(context.ui, ClosingMessage(context.state.m_nReadResult));
 }
@@ -72,7 +74,7 @@ void ReadToDumpFile(OperationContext& context) {
 void ReadProtect(OperationContext& context) {
   OperationScope held(context, {.guard = false});
   TransferLibrary& link = held.BindLibrary();
-  if (!link.OpenPipe()) return Show(context.ui, kDeviceNotFound);
+  if (!OpenPipeWaiting(context, link, 0)) return Show(context.ui, kDeviceNotFound);
   IspFrame frame;
   const bool sent = SendCommand(link, frame, OpReadProtect) == Exchange::Ok;
   Show(context.ui, sent ? kReadProtectSucceeded : kReadProtectFailure);
@@ -83,7 +85,7 @@ void ExitIsp(OperationContext& context) {
   OperationScope held(context, {.guard = false});
   held.KeepPipeOpen();
   TransferLibrary& link = held.BindLibrary();
-  if (!link.OpenPipe()) return Show(context.ui, kDeviceNotFound);
+  if (!OpenPipeWaiting(context, link, 0)) return Show(context.ui, kDeviceNotFound);
   IspFrame frame;
   if (SendCommand(link, frame, OpExitIsp) != Exchange::Ok) return Show(context.ui, kFlashWriteFailure);
   Show(context.ui, kExitIspSucceeded);

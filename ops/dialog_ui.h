@@ -16,6 +16,9 @@ inline constexpr const char* kDialogCaption = "HNX470 Update Tool";
 // The values are the system's MB_ICON* flags.
 enum class MessageIcon : unsigned { None = 0, Error = 16, Exclamation = 48, Information = 64 };
 
+// What a front end may show the progress of; the dialog's own progress bar counts update steps.
+enum class TransferPhase { Erase, Program, Read };
+
 // The data members of the main dialog that the operations share. The window-system members (the
 // icon handle and the progress-bar object) stay in the Win32 dialog class.
 struct DialogState {
@@ -64,6 +67,12 @@ class DialogUi {
   virtual void ResizeWindow(int width, int height) = 0;
   virtual FileChoice ChooseOpenFile(const FileDialogOptions& options) = 0;
   virtual FileChoice ChooseSaveFile(const FileDialogOptions& options) = 0;
+
+  // For front ends other than the dialog, which shows neither. `done` of `total` bytes (the erase:
+  // 1 of 1) have been moved in `phase`.
+  virtual void ShowTransferProgress(TransferPhase /*phase*/, std::uint32_t /*done*/, std::uint32_t /*total*/) {}
+  // The first byte at which the flash differs from what it should hold.
+  virtual void ShowFirstDifference(std::uint32_t /*address*/, std::uint8_t /*expected*/, std::uint8_t /*found*/) {}
 };
 
 // The buttons that the guard disables while an operation runs. "Read Protect" is deliberately left

@@ -1,5 +1,6 @@
 #include "ops/operation_scope.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -31,10 +32,29 @@ OperationScope::~OperationScope() {
 }
 
 TransferLibrary& OperationScope::BindLibrary() {
-  TransferLibrary& link = link_.emplace(context_.libraries, context_.transferLibraryPath);
+  TransferLibrary& link = link_.emplace(context_.libraries, context_.transferLibraryPath, context_.transferLog);
   for (const std::string& name : link.missingEntryPoints())
     context_.ui.ShowAppMessage(MissingEntryPointText(name));
   return link;
+}
+
+bool OpenPipeWaiting(OperationContext& context, TransferLibrary& link, std::uint32_t defaultSeconds) {
+  constexpr std::uint32_t kWaitMilliseconds = 1000;
+  const std::uint32_t seconds = context.openWaitSeconds.value_or(defaultSeconds);
+  if (seconds == 0) return link.OpenPipe();
+  if (!link.canOpenPipe()) return false;
+  for (std::uint32_t retries = 0; !link.OpenPipe();) {
+    context.sleeper.Sleep(kWaitMilliseconds);
+    if (++retries > seconds) return false;
+  }
+  return true;
+}
+
+bool ShowFirstDifference(DialogUi& ui, std::span<const std::uint8_t> expected, std::span<const std::uint8_t> found) {
+  const auto [wanted, got] = std::mismatch(expected.begin(), expected.end(), found.begin(), found.end());
+  if (wanted == expected.end() || got == found.end()) return false;
+  ui.ShowFirstDifference(static_cast<std::uint32_t>(wanted - expected.begin()), *wanted, *got);
+  return true;
 }
 
 std::optional<ChipProfile> SelectChip(OperationContext& context) {

@@ -56,6 +56,13 @@ class OperationScope {
   std::optional<TransferLibrary> link_;
 };
 
+// Opens the pipe, trying again after a second's wait for as many seconds as the front end asked
+// (openWaitSeconds), or else `defaultSeconds`. Without USB_Open_PIPE no wait could change the outcome.
+bool OpenPipeWaiting(OperationContext& context, TransferLibrary& link, std::uint32_t defaultSeconds);
+
+// Reports the first byte at which `found` differs from `expected`; false when they are equal.
+bool ShowFirstDifference(DialogUi& ui, std::span<const std::uint8_t> expected, std::span<const std::uint8_t> found);
+
 // Looks up the dialog's chip type. Found: the profile is kept in m_nImageSize and m_nBlockLength.
 // Otherwise "Please select the ic type!" or "IC Type Error!!" has been shown.
 std::optional<ChipProfile> SelectChip(OperationContext& context);

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "link/presence_scan.h"
 #include "link/transfer_library.h"
@@ -72,6 +74,13 @@ struct OperationContext {
   ImageResource& image;
   Sleeper& sleeper;
   StagingPaths staging;
+  // What front ends other than the dialog choose.
+  TransferLog* transferLog = nullptr;  // told of every call of an entry point
+  // How many seconds to keep trying to open the pipe; unset: the update 30, the others not again.
+  std::optional<std::uint32_t> openWaitSeconds{};
+  // Write and Verify: the image file's content as read and decoded beforehand, in place of reading
+  // m_strImagePath as raw binary.
+  std::optional<std::vector<std::uint8_t>> imageFileContent{};
 };
 
 void RunUpdate(OperationContext& context);                // "Update"

@@ -17,36 +17,63 @@ const FileDialogOptions kImageFileDialog{
 };
 
 // The erase status says nothing about the erase; the blank check decides.
-Message EraseAndCheckBlank(const ChipProfile& chip, OperationScope& held) {
+Message EraseAndCheckBlank(OperationContext& context, const ChipProfile& chip, OperationScope& held) {
   TransferLibrary& link = held.BindLibrary();
-  if (!link.OpenPipe()) return kDeviceNotFound;
+  if (!OpenPipeWaiting(context, link, 0)) return kDeviceNotFound;
   IspFrame frame;
   if (const Exchange erased = MassErase(link, frame); erased != Exchange::Ok) return ExchangeFailure(erased);
+  context.ui.ShowTransferProgress(TransferPhase::Erase, 1, 1);
   held.block.assign(chip.blockLength, 0);
   for (std::uint32_t address = 0; address < chip.imageSize; address += chip.blockLength) {
+    context.ui.ShowTransferProgress(TransferPhase::Read, address, chip.imageSize);
     const Exchange read = ReadBlock(link, frame, address, held.block);
     if (read != Exchange::Ok) return ExchangeFailure(read);
-    if (!std::all_of(held.block.begin(), held.block.end(),
-                     [](std::uint8_t byte) { return byte == kErasedByte; }))
+    const auto unerased = std::find_if(held.block.begin(), held.block.end(),
+                                       [](std::uint8_t byte) { return byte != kErasedByte; });
+    if (unerased != held.block.end()) {
+      context.ui.ShowFirstDifference(address + static_cast<std::uint32_t>(unerased - held.block.begin()),
+                                     kErasedByte, *unerased);
       return kMassEraseFailure;
+    }
   }
+  context.ui.ShowTransferProgress(TransferPhase::Read, chip.imageSize, chip.imageSize);
   return kMassEraseSucceeded;
+}
+
+// The image file is opened, unless a front end has read it already.
+bool OpenImageSource(OperationContext& context, OperationScope& held) {
+  if (context.imageFileContent) return true;
+  held.file = ImageFile::OpenForReading(context.state.m_strImagePath);
+  return held.file.isOpen();
+}
+
+// Fills the image from the opened file, or from the content read beforehand.
+bool ReadImageSource(OperationContext& context, OperationScope& held) {
+  if (!context.imageFileContent) return held.file.ReadExactly(held.image);
+  const std::vector<std::uint8_t>& content = *context.imageFileContent;
+  if (content.size() < held.image.size()) return false;
+  std::copy_n(content.begin(), held.image.size(), held.image.begin());
+  return true;
 }
 
 // The file is opened before the library is bound, and read only once the pipe is open.
 Message ProgramImageFile(OperationContext& context, const ChipProfile& chip, OperationScope& held) {
   held.image.assign(chip.imageSize, 0);
-  held.file = ImageFile::OpenForReading(context.state.m_strImagePath);
-  if (!held.file.isOpen()) return kOpenFileError;
+  if (!OpenImageSource(context, held)) return kOpenFileError;
   TransferLibrary& link = held.BindLibrary();
-  if (!link.OpenPipe()) return kDeviceNotFound;
-  if (!held.file.ReadExactly(held.image)) return kFileReadFailed;
+  if (!OpenPipeWaiting(context, link, 0)) return kDeviceNotFound;
+  if (!ReadImageSource(context, held)) return kFileReadFailed;
   context.state.m_strChecksum = ChecksumText(held.image);
   context.ui.MembersToControls();
 
   IspFrame frame;
-  const Exchange programmed = ProgramFlash(link, frame, chip.blockLength, held.image);
-  return programmed == Exchange::Ok ? kWriteSucceeded : ProgramFailure(programmed);
+  const auto advance = [&](std::uint32_t address) {
+    context.ui.ShowTransferProgress(TransferPhase::Program, address, chip.imageSize);
+  };
+  const Exchange programmed = ProgramFlash(link, frame, chip.blockLength, held.image, advance);
+  if (programmed != Exchange::Ok) return ProgramFailure(programmed);
+  context.ui.ShowTransferProgress(TransferPhase::Program, chip.imageSize, chip.imageSize);
+  return kWriteSucceeded;
 }
 
 // The pipe is opened before the file, so without a device the file is never touched.
@@ -54,17 +81,20 @@ Message VerifyAgainstImageFile(OperationContext& context, const ChipProfile& chi
   held.image.assign(chip.imageSize, 0);
   held.readBack.assign(kLargestImageSize, 0);
   TransferLibrary& link = held.BindLibrary();
-  if (!link.OpenPipe()) return kDeviceNotFound;
-  held.file = ImageFile::OpenForReading(context.state.m_strImagePath);
-  if (!held.file.isOpen()) return kOpenFileError;
-  if (!held.file.ReadExactly(held.image)) return kFileReadFailed;
+  if (!OpenPipeWaiting(context, link, 0)) return kDeviceNotFound;
+  if (!OpenImageSource(context, held)) return kOpenFileError;
+  if (!ReadImageSource(context, held)) return kFileReadFailed;
 
   held.block.assign(chip.blockLength, 0);
   IspFrame frame;
+  const auto advance = [&](std::uint32_t address) {
+    context.ui.ShowTransferProgress(TransferPhase::Read, address, chip.imageSize);
+  };
   const Exchange read =
-      ReadBackFlash(link, frame, held.block, std::span(held.readBack).first(chip.imageSize));
+      ReadBackFlash(link, frame, held.block, std::span(held.readBack).first(chip.imageSize), advance);
   if (read != Exchange::Ok) return ExchangeFailure(read);
-  if (!std::equal(held.image.begin(), held.image.end(), held.readBack.begin())) return kVerifyFailure;
+  context.ui.ShowTransferProgress(TransferPhase::Read, chip.imageSize, chip.imageSize);
+  if (ShowFirstDifference(context.ui, held.image, held.readBack)) return kVerifyFailure;
   return SendCommand(link, frame, OpFinish) == Exchange::Ok ? kVerifySucceeded : kFlashWriteFailure;
 }
 
@@ -86,7 +116,7 @@ void MassEraseWithBlankCheck(OperationContext& context) {
   if (!chip) return;
   context.ui.MembersToControls();
   OperationScope held(context, {});
-  Show(context.ui, EraseAndCheckBlank(*chip, held));
+  Show(context.ui, EraseAndCheckBlank(context, *chip, held));
 }
 
 void WriteImageFile(OperationContext& context) {

@@ -15,8 +15,7 @@ constexpr const char* kResourceNotLoaded =
 constexpr const char* kResourceNotLocked =
     "\xB2\xBB\xC4\xDC\xBC\xD3\xD4\xD8\xC4\xDA\xB4\xE6 ";  // 不能加载内存
 
-constexpr std::uint32_t kOpenRetries = 30;
-constexpr std::uint32_t kOpenRetryWaitMilliseconds = 1000;
+constexpr std::uint32_t kOpenWaitSeconds = 30;
 // The image's last 5 bytes carry the read-protect marker (0 at the first of them asks for read
 // protection); the device is given 0xFF there. Only a block that starts 32 bytes before the end
 // carries them, so only 32-byte blocks do.
@@ -81,7 +80,6 @@ class UpdateRun {
   Message Run();
 
  private:
-  bool OpenPipe();
   std::optional<Message> Erase();
   std::optional<Message> LoadImage();
   std::optional<Message> Program();
@@ -100,7 +98,7 @@ class UpdateRun {
 Message UpdateRun::Run() {
   std::uint32_t deviceCount = 0;
   CountAttachedDevices(context_.hubs, deviceCount);  // the run goes on whatever it counts
-  if (!OpenPipe()) return kTimeOut;
+  if (!OpenPipeWaiting(context_, link_, kOpenWaitSeconds)) return kTimeOut;
   if (auto failure = Erase()) return *failure;
   if (auto failure = LoadImage()) return *failure;
   if (auto failure = Program()) return *failure;
@@ -108,19 +106,10 @@ Message UpdateRun::Run() {
   return CompareAndFinish();
 }
 
-bool UpdateRun::OpenPipe() {
-  // Without USB_Open_PIPE no wait could change the outcome.
-  if (!link_.canOpenPipe()) return false;
-  for (std::uint32_t retries = 0; !link_.OpenPipe();) {
-    context_.sleeper.Sleep(kOpenRetryWaitMilliseconds);
-    if (++retries > kOpenRetries) return false;
-  }
-  return true;
-}
-
 std::optional<Message> UpdateRun::Erase() {
   const Exchange erased = MassErase(link_, frame_);
   if (erased != Exchange::Ok) return ExchangeFailure(erased);
+  context_.ui.ShowTransferProgress(TransferPhase::Erase, 1, 1);
   return std::nullopt;
 }
 
@@ -139,10 +128,12 @@ std::optional<Message> UpdateRun::LoadImage() {
 std::optional<Message> UpdateRun::Program() {
   const auto advance = [this](std::uint32_t address) {
     context_.ui.SetProgressPos(static_cast<int>(++context_.state.m_nProgressStep));
+    context_.ui.ShowTransferProgress(TransferPhase::Program, address, chip_.imageSize);
     if (address == chip_.imageSize - kMarkerBlockFromEnd) ApplyProtectMarker();
   };
   const Exchange programmed = ProgramFlash(link_, frame_, chip_.blockLength, held_.image, advance);
   if (programmed != Exchange::Ok) return ProgramFailure(programmed);
+  context_.ui.ShowTransferProgress(TransferPhase::Program, chip_.imageSize, chip_.imageSize);
   return std::nullopt;
 }
 
@@ -154,16 +145,20 @@ void UpdateRun::ApplyProtectMarker() {
 
 std::optional<Message> UpdateRun::ReadBack() {
   held_.block.assign(chip_.blockLength, 0);
-  const auto step = [this] { ++context_.state.m_nProgressStep; };
+  const auto step = [this](std::uint32_t address) {
+    ++context_.state.m_nProgressStep;
+    context_.ui.ShowTransferProgress(TransferPhase::Read, address, chip_.imageSize);
+  };
   const Exchange read =
       ReadBackFlash(link_, frame_, held_.block, std::span(held_.readBack).first(chip_.imageSize), step);
   if (read != Exchange::Ok) return ExchangeFailure(read);
+  context_.ui.ShowTransferProgress(TransferPhase::Read, chip_.imageSize, chip_.imageSize);
   context_.ui.SetProgressPos(static_cast<int>(context_.state.m_nProgressStep));
   return std::nullopt;
 }
 
 Message UpdateRun::CompareAndFinish() {
-  if (!std::equal(held_.image.begin(), held_.image.end(), held_.readBack.begin())) return kVerifyFailure;
+  if (ShowFirstDifference(context_.ui, held_.image, held_.readBack)) return kVerifyFailure;
   if (SendCommand(link_, frame_, OpFinish) != Exchange::Ok) return kFlashWriteFailure;
   if (readProtect_ && SendCommand(link_, frame_, OpReadProtect) != Exchange::Ok) return kReadProtectFailure;
   if (SendCommand(link_, frame_, OpExitIsp) != Exchange::Ok) return kFlashWriteFailure;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "sim/fault_plan.h"
-#include "sim/trace_record.h"
+#include "link/transfer_trace.h"
 
 namespace hnx::sim {
 

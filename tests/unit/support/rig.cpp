@@ -19,7 +19,7 @@
 namespace hnx::test {
 namespace {
 
-bool IsTransfer(const sim::TraceRecord& record) {
+bool IsTransfer(const TraceRecord& record) {
   return record.call == Call::BulkWrite || record.call == Call::BulkRead;
 }
 
@@ -230,7 +230,7 @@ std::vector<Call> CallsAfterLastTransfer(const Trace& trace) {
 
 std::vector<std::string> TraceLines(const sim::SimDevice& device) {
   std::vector<std::string> lines;
-  for (const sim::TraceRecord& record : device.trace()) lines.push_back(sim::FormatTraceRecord(record));
+  for (const TraceRecord& record : device.trace()) lines.push_back(FormatTraceRecord(record));
   return lines;
 }
 

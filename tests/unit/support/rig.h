@@ -178,8 +178,8 @@ struct SentFrame {
 };
 void PrintTo(const SentFrame& frame, std::ostream* out);
 
-using Trace = std::vector<sim::TraceRecord>;
-using Call = sim::TraceRecord::Call;
+using Trace = std::vector<TraceRecord>;
+using Call = TraceRecord::Call;
 
 // Every 10-byte bulk write, sent whole or not.
 std::vector<SentFrame> SentFrames(const Trace& trace);

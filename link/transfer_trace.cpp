@@ -1,8 +1,8 @@
-#include "sim/trace_record.h"
+#include "link/transfer_trace.h"
 
 #include <cstdio>
 
-namespace hnx::sim {
+namespace hnx {
 namespace {
 
 std::string Transfer(const char* name, const TraceRecord& record) {
@@ -32,4 +32,17 @@ std::string FormatTraceRecord(const TraceRecord& record) {
   return "";
 }
 
-}  // namespace hnx::sim
+TransferLogFile::TransferLogFile(const std::string& path) : file_(std::fopen(path.c_str(), "ab")) {}
+
+TransferLogFile::~TransferLogFile() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+void TransferLogFile::Record(const TraceRecord& record) {
+  if (file_ == nullptr) return;
+  std::fputs(FormatTraceRecord(record).c_str(), file_);
+  std::fputc('\n', file_);
+  std::fflush(file_);
+}
+
+}  // namespace hnx
