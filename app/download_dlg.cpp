@@ -3,12 +3,21 @@
 
 #include <commdlg.h>
 
+#include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "app/dialog_support.h"
 #include "res/resource.h"
 
 namespace {
+
+// HNX_TRACE names a file that gets a line per transfer, as hnx-update --log writes it.
+std::unique_ptr<hnx::TransferLogFile> TransferLogNamedByEnvironment() {
+  const char* path = std::getenv("HNX_TRACE");
+  if (path == nullptr || *path == '\0') return nullptr;
+  return std::make_unique<hnx::TransferLogFile>(path);
+}
 
 // The close command: no control has this id; it removes the staging files and leaves the dialog open.
 constexpr int kCloseCommand = 8;
@@ -51,8 +60,11 @@ CZB4450_downloadDlg::CZB4450_downloadDlg(hnx::win::CommandTarget& commandRoute)
     : ModalDialog(IDD_DOWNLOAD_DIALOG, nullptr),
       commandRoute_(commandRoute),
       m_hAppIcon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP_ICON))),
+      transferLog_(TransferLogNamedByEnvironment()),
       context_{*this, *this,  libraries_, hnx::TransferLibraryPathBeside(hnx::ProgramPath()),
-               hubs_, image_, sleeper_,   hnx::kProgramStaging} {}
+               hubs_, image_, sleeper_,   hnx::kProgramStaging} {
+  context_.transferLog = transferLog_.get();
+}
 
 std::optional<INT_PTR> CZB4450_downloadDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_COMMAND) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -69,5 +70,6 @@ class CZB4450_downloadDlg final : public hnx::win::ModalDialog,
   hnx::Win32HubDriver hubs_;
   hnx::Win32ImageResource image_;
   hnx::Win32Sleeper sleeper_;
+  std::unique_ptr<hnx::TransferLogFile> transferLog_;
   hnx::OperationContext context_;
 };

@@ -42,8 +42,9 @@ inline constexpr Message kExitIspSucceeded{"EXIT ISP Successfull !!", MessageIco
 inline constexpr Message kDeviceFound{"ZB44xx Found !", MessageIcon::Information};
 
 // A transfer-library entry point that could not be resolved, shown with ShowAppMessage.
+inline constexpr const char* kMissingEntryPointLead = "Can't load function ";
 inline std::string MissingEntryPointText(const std::string& name) {
-  return "Can't load function " + name + "!";
+  return kMissingEntryPointLead + name + "!";
 }
 
 }  // namespace hnx

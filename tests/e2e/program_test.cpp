@@ -57,6 +57,7 @@ void ProgramTest::Launch(const Layout& layout) {
   CopyLibrary(layout.inWorkingFolder, folder_ / "work");
   SetEnvironmentVariableA("HNX_SIM_STATE", InFolder("device.state").c_str());
   SetEnvironmentVariableA("HNX_SIM_TRACE", InFolder("device.trace").c_str());
+  SetEnvironmentVariableA("HNX_TRACE", InFolder("transfers.log").c_str());
   SetEnvironmentVariableA("HNX_SIM_FAULTS", layout.faults.empty() ? nullptr : layout.faults.c_str());
   program_ = std::make_unique<drive::Program>(programFolder / "ZB4450_download.exe", folder_ / "work");
   ASSERT_NE(program_->dialog(), nullptr) << "no dialog appeared";

@@ -66,6 +66,8 @@ TEST_F(Update, WritesTheEmbeddedImageAndReportsSuccess) {
   EXPECT_FALSE(std::filesystem::exists(kStagingFolder));
   EXPECT_TRUE(Flash() == FirmwareImage()) << "the device does not hold the embedded image";
   EXPECT_EQ(TraceLines(), CleanUpdateTrace());
+  // The program's own log of its transfers, as hnx-update --log writes it.
+  EXPECT_EQ(ReadFileBytes(InFolder("transfers.log")), Trace());
 }
 
 // The library is found and loaded by its UTF-16 path beside the program.

@@ -1,0 +1,80 @@
+// hnx-update: the dialog's commands from a command line, for scripts and production lines.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <map>
+
+#include "cli/command_runner.h"
+#include "cli/platform.h"
+
+namespace {
+
+constexpr const char* kExitCodes =
+    "Exit codes:\n"
+    "  0   success\n"
+    "  1   the device answered but its content differs (verify mismatch, blank check failed)\n"
+    "  64  bad command line\n"
+    "  65  bad image data: wrong size, malformed HEX or S-record, data outside the chip, unknown chip type\n"
+    "  66  image file missing or unreadable\n"
+    "  69  no device: the library cannot be loaded or lacks an entry point, or opening timed out\n"
+    "  74  a transfer with the device failed, or the output file could not be written\n"
+    "Image files are raw binary, Intel HEX or Motorola S-record, told apart by their content.";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using hnx::cli::Command;
+  hnx::cli::PrepareProcess();
+  hnx::cli::CommandLine line;
+
+  CLI::App app{"Writes firmware into the flash of a microcontroller in ISP mode.", "hnx-update"};
+  app.set_version_flag("--version", HNX_VERSION);
+  app.footer(kExitCodes);
+  app.require_subcommand(1, 1);
+  app.allow_windows_style_options(false);  // "/path" is a file, not an option
+  app.add_option("--chip", line.chip, "chip type")->capture_default_str();
+  app.add_option("--library", line.library, "the transfer library to load");
+  app.add_option("--wait", line.waitSeconds, "seconds to keep trying to open the device (update: 30, others: 0)");
+  const std::map<std::string, hnx::cli::ProgressStyle> styles = {{"auto", hnx::cli::ProgressStyle::Auto},
+                                                                  {"bar", hnx::cli::ProgressStyle::Bar},
+                                                                  {"json", hnx::cli::ProgressStyle::Json},
+                                                                  {"none", hnx::cli::ProgressStyle::None}};
+  std::string progress = "auto";
+  app.add_option("--progress", progress, "auto, bar, json (one object per line on standard error) or none")
+      ->check(CLI::IsMember(styles))
+      ->capture_default_str();
+  app.add_option("--log", line.logPath, "append a line per transfer with the device to this file");
+  app.add_flag("-q,--quiet", line.quiet, "only the outcome and what went wrong");
+
+  struct Entry {
+    const char* name;
+    Command command;
+    const char* help;
+    const char* file;  // the file argument, if any
+  };
+  const Entry entries[] = {
+      {"update", Command::Update, "the one-click sequence: erase, program, read back, verify, finish, exit", nullptr},
+      {"write", Command::Write, "program FILE", "FILE"},
+      {"verify", Command::Verify, "compare the flash with FILE, then finish", "FILE"},
+      {"read", Command::Read, "read the whole flash into FILE", "FILE"},
+      {"erase", Command::Erase, "mass erase, then check that the flash is blank", nullptr},
+      {"protect", Command::Protect, "read-protect the flash", nullptr},
+      {"exit-isp", Command::ExitIsp, "leave ISP mode", nullptr},
+      {"list", Command::List, "count the attached devices", nullptr},
+  };
+  for (const Entry& entry : entries) {
+    CLI::App* sub = app.add_subcommand(entry.name, entry.help)->fallthrough();
+    sub->callback([&line, command = entry.command] { line.command = command; });
+    if (entry.file != nullptr) sub->add_option(entry.file, line.file, "image or dump file")->required();
+  }
+  app.get_subcommand("update")->add_option("--image", line.file, "image file in place of the embedded image");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    const int code = app.exit(error);
+    return code == 0 ? 0 : hnx::cli::kUsage;
+  }
+  line.progress = styles.at(progress);
+  return hnx::cli::RunCommand(line, stdout, stderr);
+}

@@ -1,0 +1,38 @@
+// What the command-line tool does differently on each system. Chosen at link time:
+// platform_posix.cpp or platform_win32.cpp.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "ops/operations.h"
+
+namespace hnx::cli {
+
+// Windows: the dialog's staging folder and file. Elsewhere: a folder of this run's own in the
+// temporary folder.
+StagingPaths StagingForThisRun();
+
+// The transfer library used without --library: ZB_USB.DLL beside the program on Windows; none
+// elsewhere ("").
+std::string DefaultTransferLibraryPath();
+
+// The USB hubs as the presence scan walks them; elsewhere a driver that opens nothing.
+std::unique_ptr<HubDriver> MakeHubDriver();
+
+// How many of our devices are attached: the hub walk on Windows; elsewhere, whether the transfer
+// library opens a pipe.
+std::uint32_t CountDevices(OperationContext& context);
+
+bool IsTerminal(std::FILE* stream);
+
+// Once at start-up, before any library is loaded.
+void PrepareProcess();
+
+// The image embedded in the program, the same file as the dialog's resource.
+std::span<const std::uint8_t> EmbeddedImage();
+
+}  // namespace hnx::cli

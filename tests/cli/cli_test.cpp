@@ -1,0 +1,221 @@
+// hnx-update run as a script runs it: its exit code, its lines on standard output and standard
+// error, the simulated device's flash and trace, and the files it leaves.
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "support/rig.h"
+
+namespace hnx::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr std::size_t kStateHeaderLength = 14;  // "HSIM", version, flash size, block length, protection
+
+struct Result {
+  int code = -1;
+  std::vector<std::string> out;
+  std::vector<std::string> err;
+};
+
+class CliTest : public ::testing::Test {
+ protected:
+  // `args` may name {image} (a whole image of pattern bytes), {short} (100 bytes), {temp} (the
+  // temporary folder) and {lib} (the simulator library).
+  Result Run(std::string args, const std::string& faults = "") {
+    for (const auto& [token, value] : {std::pair{"{image}", image_}, {"{short}", short_}, {"{temp}", temp_.Path("")},
+                                       {"{lib}", std::string(HNX_SIM_LIBRARY)}}) {
+      for (std::size_t at; (at = args.find(token)) != std::string::npos;) args.replace(at, std::string(token).size(), value);
+    }
+    const std::string command = "TMPDIR='" + temp_.Path("") + "' HNX_SIM_STATE='" + state_ + "' HNX_SIM_TRACE='" +
+                                trace_ + "' HNX_SIM_FAULTS='" + faults + "' '" HNX_CLI_PROGRAM "' " + args + " >'" +
+                                temp_.Path("out") + "' 2>'" + temp_.Path("err") + "'";
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, FileLines(temp_.Path("out")), FileLines(temp_.Path("err"))};
+  }
+
+  std::vector<std::uint8_t> Flash() const {
+    const std::vector<std::uint8_t> state = FileBytes(state_);
+    return state.size() < kStateHeaderLength ? state : std::vector(state.begin() + kStateHeaderLength, state.end());
+  }
+  std::vector<std::string> TraceFile() const { return FileLines(trace_); }
+  void ForgetTrace() const { std::filesystem::remove(trace_); }
+  // The lines of the trace that are command frames: "write 10 10 1 <opcode> ...".
+  std::vector<std::string> FrameOpcodes() const {
+    std::vector<std::string> opcodes;
+    for (const std::string& line : TraceFile())
+      if (line.rfind("write 10 10 1 ", 0) == 0) opcodes.push_back(line.substr(14, 2));
+    return opcodes;
+  }
+
+  TempFolder temp_;
+  std::string state_ = temp_.Path("device.state");
+  std::string trace_ = temp_.Path("device.trace");
+  std::vector<std::uint8_t> pattern_ = PatternImage(0x10000);
+  std::string image_ = WriteFile("image.bin", pattern_);
+  std::string short_ = WriteFile("short.bin", std::vector<std::uint8_t>(100, 0x11));
+  std::string hex_ = WriteText("first-byte.hex", ":0100000000FF\n:00000001FF\n");
+  std::string badHex_ = WriteText("bad.hex", ":0100000000FF\n:0100010000FF\n:00000001FF\n");
+
+ private:
+  std::string WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    const std::string path = temp_.Path(name);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return path;
+  }
+  std::string WriteText(const std::string& name, const std::string& text) {
+    return WriteFile(name, std::vector<std::uint8_t>(text.begin(), text.end()));
+  }
+};
+
+struct ExitCase {
+  const char* name;
+  const char* args;
+  const char* faults;
+  int code;
+  std::vector<std::string> err;  // the final line last
+};
+
+// Each exit code, from a real run; a failure's lines are on standard error, the outcome last.
+// clang-format off
+const ExitCase kExitCases[] = {
+    {"VerifyMismatch", "--library {lib} verify {image}", "", 1,
+     {"first difference at 0x00000000: expected 0x01, read 0xFF", "Verify Failure !!"}},
+    {"BlankCheckFails", "--library {lib} erase", "stuck=0x1234:0xFE", 1,
+     {"first difference at 0x00001234: expected 0xFF, read 0xFE", "Mass Erase Failure !!"}},
+    {"UnknownCommand", "--library {lib} frobnicate", "", 64,
+     {"A subcommand is required", "Run with --help for more information."}},
+    {"ShortImage", "--library {lib} write {short}", "", 65,
+     {"{short}: the file holds 100 bytes; the chip needs 65536", "Program file read Failed !!"}},
+    {"BadHexChecksum", "--library {lib} write {temp}/bad.hex", "", 65,
+     {"{temp}/bad.hex:2: bad checksum", "Program file read Failed !!"}},
+    {"UnknownChip", "--library {lib} --chip ZB9999 erase", "", 65, {"IC Type Error!!"}},
+    {"NoChip", "--library {lib} --chip '' erase", "", 65, {"Please select the ic type!"}},
+    {"MissingImage", "--library {lib} verify {temp}/absent.bin", "", 66, {"Open file error !!"}},
+    {"LibraryNotLoadable", "--library {temp}/none.so erase", "", 69,
+     {"Can't load the transfer library {temp}/none.so", "Can't find the device!"}},
+    {"OpenTimesOut", "--library {lib} --wait 1 update", "open-fail=always", 69,
+     {"Time Out !! Please check device and try again."}},
+    {"BlockNotSent", "--library {lib} write {image}", "fail-transfer=2", 74, {"Flash Write Failure !!"}},
+    {"DumpNotCreated", "--library {lib} read {temp}/absent/flash.dmp", "", 74, {"Open file error !!"}},
+};
+// clang-format on
+
+void PrintTo(const ExitCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class CliExitCode : public CliTest, public ::testing::WithParamInterface<ExitCase> {};
+
+TEST_P(CliExitCode, EndsWithItsOutcomeOnStandardError) {
+  const ExitCase& c = GetParam();
+  const Result result = Run(c.args, c.faults);
+  EXPECT_EQ(result.code, c.code);
+  EXPECT_THAT(result.out, IsEmpty());
+  std::vector<std::string> expected = c.err;
+  for (std::string& line : expected)
+    for (std::size_t at; (at = line.find("{short}")) != std::string::npos;) line.replace(at, 7, short_);
+  for (std::string& line : expected)
+    for (std::size_t at; (at = line.find("{temp}")) != std::string::npos;) line.replace(at, 6, temp_.Path(""));
+  EXPECT_EQ(result.err, expected);
+  // Nothing reaches the device when the command line, the chip or the image is wrong.
+  if (c.code >= 64 && c.code <= 66) {
+    EXPECT_THAT(TraceFile(), IsEmpty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, CliExitCode, ::testing::ValuesIn(kExitCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CliTest, LibraryLackingAnEntryPointIsNoDevice) {
+  const Result result = Run("--library " + SimLibraryLackingPath("no_write") + " write {image}");
+  EXPECT_EQ(result.code, 69);
+  EXPECT_THAT(result.err, ElementsAre("Can't load function USB_BulkWrite!", "Flash Write Failure !!"));
+}
+
+TEST_F(CliTest, WriteTakesIntelHexWithItsGapsErased) {
+  const Result result = Run("--library {lib} write {temp}/first-byte.hex");
+  EXPECT_EQ(result.code, 0);
+  EXPECT_THAT(result.out, ElementsAre("Write Command Succeeded !"));
+  std::vector<std::uint8_t> expected(0x10000, 0xFF);
+  expected[0] = 0x00;
+  EXPECT_EQ(Flash(), expected);
+}
+
+TEST_F(CliTest, UpdateProgramsTheEmbeddedImageAndLeavesNoStaging) {
+  const Result result = Run("--library {lib} update");
+  EXPECT_EQ(result.code, 0);
+  EXPECT_THAT(result.out, ElementsAre("Auto Command Succeeded !!"));
+  EXPECT_THAT(result.err, IsEmpty());
+  EXPECT_EQ(Flash(), FileBytes(HNX_FIRMWARE_IMAGE));
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(temp_.Path(""))) left.push_back(entry.path().filename());
+  std::sort(left.begin(), left.end());
+  EXPECT_THAT(left, ElementsAre("bad.hex", "device.state", "device.trace", "err", "first-byte.hex", "image.bin", "out",
+                                "short.bin"));
+}
+
+TEST_F(CliTest, LogHoldsTheSameLinesAsTheDevicesTrace) {
+  const Result result = Run("--library {lib} --log {temp}/transfers.log update --image {image}");
+  ASSERT_EQ(result.code, 0);
+  EXPECT_EQ(Flash(), pattern_);
+  EXPECT_EQ(TraceFile().size(), 1 + 2 + 3 * 1024 + 3 * 1024 + 3);  // open, erase, programs, reads, finish, exit, close
+  EXPECT_EQ(FileLines(temp_.Path("transfers.log")), TraceFile());
+}
+
+TEST_F(CliTest, VerifyAndReadOnlyReadTheFlash) {
+  ASSERT_EQ(Run("--library {lib} write {image}").code, 0);
+  ForgetTrace();
+  const Result verified = Run("--library {lib} verify {image}");
+  EXPECT_EQ(verified.code, 0);
+  EXPECT_THAT(verified.out, ElementsAre("Verify Command Succeeded !!"));
+  std::vector<std::string> reads(1024, "2A");
+  reads.push_back("2F");
+  EXPECT_EQ(FrameOpcodes(), reads);
+
+  ForgetTrace();
+  const Result read = Run("--library {lib} read {temp}/flash.dmp");
+  EXPECT_EQ(read.code, 0);
+  EXPECT_THAT(read.out, ElementsAre("Read Command Succeeded !!", "Download Completed !"));
+  EXPECT_EQ(FrameOpcodes(), std::vector<std::string>(1024, "2A"));
+  EXPECT_EQ(FileBytes(temp_.Path("flash.dmp")), pattern_);
+}
+
+TEST_F(CliTest, JsonProgressIsOneObjectPerLineEndingWithTheResult) {
+  const Result result = Run("--library {lib} --progress json erase");
+  EXPECT_EQ(result.code, 0);
+  const std::regex progress(R"re(\{"phase":"(erase|program|read)","done":\d+,"total":\d+\})re");
+  ASSERT_EQ(result.err.size(), 1 + 1025 + 1u);
+  EXPECT_EQ(result.err.front(), R"({"phase":"erase","done":1,"total":1})");
+  EXPECT_EQ(result.err[1], R"({"phase":"read","done":0,"total":65536})");
+  EXPECT_EQ(result.err[1025], R"({"phase":"read","done":65536,"total":65536})");
+  for (std::size_t i = 0; i + 1 < result.err.size(); ++i) EXPECT_TRUE(std::regex_match(result.err[i], progress)) << i;
+  EXPECT_EQ(result.err.back(), R"({"result":"Mass Erase Command Succeeded !","code":0})");
+  EXPECT_THAT(result.out, ElementsAre("Mass Erase Command Succeeded !"));
+}
+
+TEST_F(CliTest, QuietKeepsOnlyTheOutcome) {
+  ASSERT_EQ(Run("--library {lib} write {image}").code, 0);
+  const Result result = Run("--library {lib} -q read {temp}/flash.dmp");
+  EXPECT_EQ(result.code, 0);
+  EXPECT_THAT(result.out, ElementsAre("Download Completed !"));
+  EXPECT_THAT(result.err, IsEmpty());
+}
+
+TEST_F(CliTest, ListCountsTheDevice) {
+  const Result result = Run("--library {lib} list");
+  EXPECT_EQ(result.code, 0);
+  EXPECT_THAT(result.out, ElementsAre("1 device attached", "ZB44xx Found !"));
+}
+
+}  // namespace
+}  // namespace hnx::test
