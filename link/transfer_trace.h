@@ -21,7 +21,7 @@ struct TraceRecord {
   bool operator==(const TraceRecord&) const = default;
 };
 
-// One line, e.g. "write 10 10 1 28 00 00 00 00 00 40 00 40 00" (link/PROTOCOL.md).
+// One line, e.g. "write 10 10 1 28 00 00 00 00 00 40 00 40 00" (link/PROTOCOL.md, "The transfer log").
 std::string FormatTraceRecord(const TraceRecord& record);
 
 // Where the binding reports each call it makes.
