@@ -106,6 +106,8 @@ const ExitCase kExitCases[] = {
     {"OpenTimesOut", "--library {lib} --wait 1 update", "open-fail=always", 69,
      {"Time Out !! Please check device and try again."}},
     {"BlockNotSent", "--library {lib} write {image}", "fail-transfer=2", 74, {"Flash Write Failure !!"}},
+    {"LogNotCreated", "--library {lib} --log {temp}/absent/transfers.log erase", "", 74,
+     {"Can't write the log file {temp}/absent/transfers.log !!"}},
     {"DumpNotCreated", "--library {lib} read {temp}/absent/flash.dmp", "", 74, {"Open file error !!"}},
 };
 // clang-format on
