@@ -205,6 +205,20 @@ TEST_F(CliTest, JsonProgressIsOneObjectPerLineEndingWithTheResult) {
   EXPECT_THAT(result.out, ElementsAre("Mass Erase Command Succeeded !"));
 }
 
+TEST_F(CliTest, BarRedrawsEachPhaseOnItsOwnLine) {
+  const Result result = Run("--library {lib} --progress bar erase");
+  EXPECT_EQ(result.code, 0);
+  const std::string full = "] 100%";
+  ASSERT_EQ(result.err.size(), 2u);
+  EXPECT_EQ(result.err[0], "\rerase    [" + std::string(40, '#') + full);
+  const std::string& read = result.err[1];
+  const std::string first = "\rread     [" + std::string(40, '.') + "]   0%\r";
+  const std::string last = "\rread     [" + std::string(40, '#') + full;
+  EXPECT_EQ(read.substr(0, first.size()), first);
+  EXPECT_EQ(read.substr(read.size() - last.size()), last);
+  EXPECT_THAT(result.out, ElementsAre("Mass Erase Command Succeeded !"));
+}
+
 TEST_F(CliTest, QuietKeepsOnlyTheOutcome) {
   ASSERT_EQ(Run("--library {lib} write {image}").code, 0);
   const Result result = Run("--library {lib} -q read {temp}/flash.dmp");
