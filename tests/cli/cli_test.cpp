@@ -219,6 +219,12 @@ TEST_F(CliTest, BarRedrawsEachPhaseOnItsOwnLine) {
   EXPECT_THAT(result.out, ElementsAre("Mass Erase Command Succeeded !"));
 }
 
+TEST_F(CliTest, HelpListsTheExitCodes) {
+  const Result result = Run("--help");
+  EXPECT_EQ(result.code, 0);
+  EXPECT_THAT(result.out, ::testing::Contains("  74  a transfer with the device failed, or the output file could not be written"));
+}
+
 TEST_F(CliTest, QuietKeepsOnlyTheOutcome) {
   ASSERT_EQ(Run("--library {lib} write {image}").code, 0);
   const Result result = Run("--library {lib} -q read {temp}/flash.dmp");
