@@ -51,7 +51,7 @@ void ShortImageFile(OpsRig& rig) { rig.SelectImagePath(rig.MakeFile("image.bin",
 void MissingImageFile(OpsRig& rig) { rig.SelectImagePath(rig.temp->Path("missing.bin")); }
 void FolderForImageFile(OpsRig& rig) { fs::create_directory(rig.temp->Path("image.bin")); rig.SelectImagePath(rig.temp->Path("image.bin")); }
 void SaveDump(OpsRig& rig) { rig.ui.QueueFileChoice({true, rig.temp->Path("d.dmp")}); }
-auto Lacking(const char* entryPoint) { return [entryPoint](OpsRig& rig) { rig.library.Withhold(entryPoint); }; }
+auto Lacking(std::vector<std::string> names) { return [=](OpsRig& rig) { for (auto& name : names) rig.library.Withhold(name); }; }
 void StagingLeft(const OpsRig& rig) { EXPECT_TRUE(fs::exists(rig.context.staging.file)); EXPECT_TRUE(rig.ui.progressPositions.empty()); }
 void StagingGone(const OpsRig& rig) { EXPECT_FALSE(fs::exists(rig.context.staging.folder)); }
 void EmptyDump(const OpsRig& rig) { EXPECT_EQ(fs::file_size(rig.temp->Path("d.dmp")), 0u); }
@@ -63,13 +63,16 @@ TEST(Operations, StopEarlyWithTheirMessageAndReleaseEverything) {
   const std::vector<EarlyStop> cases = {
       {"update, no chip type", &RunUpdate, "", Nothing, {kNoChip}, false, 0, {}, StagingLeft},
       {"update, no library", &RunUpdate, "ZB29K702", NoLibrary, {kTimeOut}, true, 0, {}, StagingGone},
-      {"update, no open", &RunUpdate, "ZB29K702", Lacking("USB_Open_PIPE"),
-         {AppMessage("Can't load function USB_Open_PIPE!"), kTimeOut}, true, 1, {}, StagingGone},
-      {"update, no close", &RunUpdate, "ZB4420", Lacking("USB_Close_PIPE"),
+      {"update, lacking all, named in resolution order", &RunUpdate, "ZB29K702",
+         Lacking({"USB_BulkRead", "USB_Open_PIPE", "USB_BulkWrite", "USB_Close_PIPE"}),
+         {AppMessage("Can't load function USB_Open_PIPE!"), AppMessage("Can't load function USB_Close_PIPE!"),
+          AppMessage("Can't load function USB_BulkWrite!"), AppMessage("Can't load function USB_BulkRead!"),
+          kTimeOut}, true, 1, {}, StagingGone},
+      {"update, no close", &RunUpdate, "ZB4420", Lacking({"USB_Close_PIPE"}),
          {AppMessage("Can't load function USB_Close_PIPE!"), kUpdated}, true, 1, {}, StagingGone},
-      {"update, no write", &RunUpdate, "ZB29K702", Lacking("USB_BulkWrite"),
+      {"update, no write", &RunUpdate, "ZB29K702", Lacking({"USB_BulkWrite"}),
          {AppMessage("Can't load function USB_BulkWrite!"), Error("Write Failure !!")}, true, 1, openClose},
-      {"update, no read", &RunUpdate, "ZB29K702", Lacking("USB_BulkRead"),
+      {"update, no read", &RunUpdate, "ZB29K702", Lacking({"USB_BulkRead"}),
          {AppMessage("Can't load function USB_BulkRead!"), Error("Read Failure !!")}, true, 1,
          {Call::OpenPipe, Call::BulkWrite, Call::ClosePipe}},
       {"erase, no chip type", &MassEraseWithBlankCheck, "", Nothing, {kNoChip}, false, 0, {}},
@@ -108,6 +111,7 @@ TEST(Operations, StopEarlyWithTheirMessageAndReleaseEverything) {
     EXPECT_EQ(rig.ui.messages, c.messages);
     EXPECT_EQ(rig.ui.enableChanges, c.guarded ? GuardHistory() : std::vector<EnableChange>{});
     EXPECT_EQ(rig.library.loads(), c.loads);
+    EXPECT_TRUE(rig.sleeper.waits.empty());  // without USB_Open_PIPE no wait could help
     if (c.messages.back() != kUpdated) {
       EXPECT_EQ(Calls(rig.device.trace()), c.calls);
     }
