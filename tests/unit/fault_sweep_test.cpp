@@ -129,7 +129,7 @@ const std::vector<SweptOperation>& Operations() {
          Concat({{{OpMassErase, 0}}, BlockFrames(OpReadBlock, 0x4000, 32)}),
          [](const OpsRig& rig) { return rig.state.m_nImageSize == 0x4000 && rig.state.m_nBlockLength == 32; },
          Merge({kEraseFailures, kReadBlockFailures})},
-      {"Write", "ZB29K702", &WriteImageFile, UseImageFile, {Info("Write Command Succeeded !")},
+      {"Write", "ZB2861K", &WriteImageFile, UseImageFile, {Info("Write Command Succeeded !")},
          BlockFrames(OpProgramBlock, 0x10000, 64),
          [](const OpsRig& rig) { return rig.device.flash() == FileBytes(rig.temp->Path("image.bin")); },
          kProgramFailures},
