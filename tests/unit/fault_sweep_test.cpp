@@ -97,7 +97,7 @@ bool UpdatedAndProtected(const OpsRig& rig) {
 
 void FlashToDump(OpsRig& rig) {
   rig.device.flash() = PatternImage(0x4000);
-  rig.ui.QueueFileChoice({true, rig.temp->Path("d.dmp")});
+  rig.ui.nextFileChoice = {true, rig.temp->Path("d.dmp")};
 }
 
 // The rigs of a sweep share their folder, and the file stays the same from case to case.

@@ -50,7 +50,7 @@ void ImageFile(OpsRig& rig) { rig.SelectImagePath(rig.MakeFile("image.bin", Patt
 void ShortImageFile(OpsRig& rig) { rig.SelectImagePath(rig.MakeFile("image.bin", PatternImage(0xFFFF))); }
 void MissingImageFile(OpsRig& rig) { rig.SelectImagePath(rig.temp->Path("missing.bin")); }
 void FolderForImageFile(OpsRig& rig) { fs::create_directory(rig.temp->Path("image.bin")); rig.SelectImagePath(rig.temp->Path("image.bin")); }
-void SaveDump(OpsRig& rig) { rig.ui.QueueFileChoice({true, rig.temp->Path("d.dmp")}); }
+void SaveDump(OpsRig& rig) { rig.ui.nextFileChoice = {true, rig.temp->Path("d.dmp")}; }
 auto Lacking(std::vector<std::string> names) { return [=](OpsRig& rig) { for (auto& name : names) rig.library.Withhold(name); }; }
 void StagingLeft(const OpsRig& rig) { EXPECT_TRUE(fs::exists(rig.context.staging.file)); EXPECT_TRUE(rig.ui.progressPositions.empty()); }
 void StagingGone(const OpsRig& rig) { EXPECT_FALSE(fs::exists(rig.context.staging.folder)); }
@@ -92,7 +92,7 @@ TEST(Operations, StopEarlyWithTheirMessageAndReleaseEverything) {
       {"verify, short file", &VerifyImageFile, "ZB29K702", ShortImageFile, {kReadFailed}, true, 1, openClose},
       {"read, cancelled", &ReadToDumpFile, "ZB29K702", Nothing, {kOpenError}, true, 0, {}},
       {"read, empty path", &ReadToDumpFile, "ZB29K702",
-         [](OpsRig& rig) { rig.ui.QueueFileChoice({true, ""}); }, {kOpenError}, true, 0, {}},
+         [](OpsRig& rig) { rig.ui.nextFileChoice = {true, ""}; }, {kOpenError}, true, 0, {}},
       {"read, no device", &ReadToDumpFile, "ZB29K702", [](OpsRig& rig) { SaveDump(rig), NoDevice(rig); },
          {kNoDevice}, true, 1, open, EmptyDump},
       {"read, no chip type", &ReadToDumpFile, "", SaveDump, {kNoChip}, true, 1, openClose, EmptyDump},
@@ -157,11 +157,12 @@ TEST(Update, ShowsTheStagedImageAndItsChecksumThenReleasesInOrder) {
   rig.image.bytes[7] = 0x5A;
   rig.image.bytes[70] = 0xF0;
   bool checked = false;
-  rig.watchedLibrary.onUnload = [&] {
+  rig.ui.onEvent = [&](const std::string& event) {
+    if (event != "enable 1005 1") return;  // the guard is lifted after everything else is released
     checked = true;
     EXPECT_FALSE(rig.device.pipeOpen());
     EXPECT_FALSE(fs::exists(rig.context.staging.folder));
-    EXPECT_FALSE(rig.ui.IsEnabled(IDC_UPDATE));
+    EXPECT_FALSE(rig.library.loaded());
   };
   RunUpdate(rig.context);
   EXPECT_TRUE(checked);
@@ -244,7 +245,9 @@ TEST(Update, AStagingFileThatGoesAwayShrinksOrChangesAfterStagingIsRefusedBefore
   };
   for (const auto& [spoil, message] : cases) {
     OpsRig rig;
-    rig.watchedLibrary.onLoad = [&] { spoil(rig.context.staging.file); };
+    rig.ui.onEvent = [&, spoiled = false](const std::string& event) mutable {
+      if (event == "show" && !std::exchange(spoiled, true)) spoil(rig.context.staging.file);  // staged
+    };
     RunUpdate(rig.context);
     EXPECT_EQ(rig.ui.messages, std::vector{message});
     EXPECT_EQ(SentFrames(rig.device.trace()), (std::vector<SentFrame>{{OpMassErase, 0}}));
@@ -253,26 +256,14 @@ TEST(Update, AStagingFileThatGoesAwayShrinksOrChangesAfterStagingIsRefusedBefore
   }
 }
 
-// A dialog whose chip type control changes while the staging refreshes the controls.
-class FickleDialog final : public RecordingDialog {
- public:
-  using RecordingDialog::RecordingDialog;
-  void MembersToControls() override {
-    RecordingDialog::MembersToControls();
-    SetControlText(IDC_CHIP_TYPE, "ZB0000");
-  }
-};
-
 TEST(Update, AChipTypeChangedAfterStagingStopsTheRunBeforeTheGuard) {
   OpsRig rig;
-  FickleDialog ui(rig.state);
-  ui.SetControlText(IDC_CHIP_TYPE, "ZB29K702");
-  OperationContext fickle = rig.context;
-  OperationContext context{rig.state,   ui,           fickle.libraries, fickle.transferLibraryPath,
-                           fickle.hubs, fickle.image, fickle.sleeper,   fickle.staging};
-  RunUpdate(context);
-  EXPECT_EQ(ui.messages, std::vector{kBadChip});
-  EXPECT_TRUE(ui.enableChanges.empty());
+  rig.ui.onEvent = [&](const std::string& event) {
+    if (event == "show") rig.ui.SetControlText(IDC_CHIP_TYPE, "ZB0000");
+  };
+  RunUpdate(rig.context);
+  EXPECT_EQ(rig.ui.messages, std::vector{kBadChip});
+  EXPECT_TRUE(rig.ui.enableChanges.empty());
   EXPECT_EQ(rig.library.loads(), 0);
   EXPECT_FALSE(fs::exists(rig.context.staging.folder));
 }
@@ -422,7 +413,7 @@ TEST(Read, AsksForTheDumpFileAfterTheGuardAndTakesTheChipOnceThePipeIsOpen) {
 TEST(Read, ADumpThatCannotBeWrittenStopsTheReadAndIsNeverReportedAsDone) {
 #if defined(__linux__)
   OpsRig rig;
-  rig.ui.QueueFileChoice({true, "/dev/full"});
+  rig.ui.nextFileChoice = {true, "/dev/full"};
   ReadToDumpFile(rig.context);
   EXPECT_EQ(rig.ui.messages, std::vector{Error("Dump file write Failed !!")});
   EXPECT_EQ(rig.state.m_nReadResult, 4);
@@ -475,7 +466,7 @@ TEST(OpenFile, TakesTheChosenPathAndShowsTheChecksumOfItsImage) {
     rig.state.m_strChecksum = "1234H";
     rig.ui.SetControlText(IDC_CHECKSUM, "1234H");
     const std::string path = c.file.empty() ? "" : rig.MakeFile("chosen.bin", c.file);
-    if (!c.file.empty()) rig.ui.QueueFileChoice({true, path});
+    if (!c.file.empty()) rig.ui.nextFileChoice = {true, path};
     OpenImageFile(rig.context);
 
     EXPECT_EQ(rig.ui.messages, c.messages);

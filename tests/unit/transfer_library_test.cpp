@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "link/isp.h"
+#include "sim/library_device.h"
 #include "support/rig.h"
 
 namespace hnx {
@@ -30,12 +31,12 @@ TEST(TransferLibrary, ABuiltLibraryLackingAnEntryPointNamesItAndNeverCallsIt) {
   for (const LackCase& c : cases) {
     SCOPED_TRACE(c.lack);
     test::TempFolder folder;
-    test::SimLibraryEnvironment environment({{"HNX_SIM_TRACE", folder.Path("trace.txt")}});
+    test::SetVariable(sim::kTraceFileVariable, folder.Path("trace.txt"));
     PlatformDynamicLibrary loader;
     TransferLibrary link(loader, test::SimLibraryLackingPath(c.lack));
     EXPECT_EQ(link.loaded(), c.entryPoint != nullptr);
-    EXPECT_EQ(link.missingEntryPoints(), c.entryPoint ? std::vector<std::string>{c.entryPoint}
-                                                      : std::vector<std::string>{});
+    EXPECT_EQ(link.missingEntryPoints(),
+              c.entryPoint ? std::vector<std::string>{c.entryPoint} : std::vector<std::string>{});
     // Opens the pipe, sends a mass erase and reads its status, then unbinds, closing the pipe.
     IspFrame frame;
     link.OpenPipe();
@@ -43,6 +44,7 @@ TEST(TransferLibrary, ABuiltLibraryLackingAnEntryPointNamesItAndNeverCallsIt) {
     link.Unload();
     EXPECT_EQ(test::FileLines(folder.Path("trace.txt")), c.trace);
   }
+  test::SetVariable(sim::kTraceFileVariable, "");
 }
 
 TEST(TransferLibrary, IsLookedForInTheProgramsOwnFolderOnly) {
