@@ -103,17 +103,5 @@ TEST_F(IspExchange, PutsExactlyThisOnTheWireAndReportsWhatWentWrong) {
   }
 }
 
-TEST_F(IspExchange, ProgramBlockTakesChangesMadeAfterTheFrameWasSent) {
-  std::size_t traceBeforeData = 0;
-  const auto beforeData = [&] {
-    traceBeforeData = device.trace().size();
-    block[0] = 0x12;
-  };
-  EXPECT_EQ(ProgramBlock(link, frame, 0, block, beforeData), Exchange::Ok);
-  EXPECT_EQ(traceBeforeData, 1u);
-  EXPECT_EQ(device.flash()[0], 0x12);
-  EXPECT_EQ(device.flash()[1], 0x81);
-}
-
 }  // namespace
 }  // namespace hnx
