@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   using hnx::drive::WindowsPath;
-  hnx::e2e::SetOutputs({WindowsPath(argv[1]), WindowsPath(argv[2]), WindowsPath(argv[3]),
-                        WindowsPath(argv[4]), WindowsPath(argv[5])});
+  hnx::e2e::Outputs() = {WindowsPath(argv[1]), WindowsPath(argv[2]), WindowsPath(argv[3]),
+                         WindowsPath(argv[4]), WindowsPath(argv[5])};
   return RUN_ALL_TESTS();
 }

@@ -50,14 +50,11 @@ class Engineering : public ProgramTest {
     SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   }
-  void CancelFileDialog(HWND dialog) {
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-  }
 };
 
 TEST_F(Engineering, OpenWriteVerifyReadAndEraseRoundTrip) {
   Launch();
-  // An image unlike the embedded one: byte i is (i * 7 + 3) mod 256, 64 KiB.
+  // An image unlike the embedded one: byte i is (i * 7 + 3) mod 256, 64 KiB, whose bytes sum to 0x7F8000.
   std::string image(0x10000, '\0');
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7 + 3);
   const std::string imagePath = InFolder("image.bin");
@@ -67,7 +64,7 @@ TEST_F(Engineering, OpenWriteVerifyReadAndEraseRoundTrip) {
   ASSERT_NE(open, nullptr);
   AcceptFileDialog(open, imagePath);
   ASSERT_TRUE(drive::WaitUntil([&] { return Text(Control(IDC_IMAGE_PATH)) == imagePath; }, kDialogTimeoutMs));
-  EXPECT_EQ(Text(Control(IDC_CHECKSUM)), ChecksumText(image));
+  EXPECT_EQ(Text(Control(IDC_CHECKSUM)), "8000H");
   ExpectNoFurtherMessage();
 
   program().Command(IDC_WRITE);
@@ -99,12 +96,12 @@ TEST_F(Engineering, CancelledFileDialogsReportThatNoFileCouldBeOpened) {
   Launch();
   SendMessageA(Control(IDC_IMAGE_PATH), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("C:\\previous.bin"));
 
-  CancelFileDialog(OpenFileDialog(IDC_OPEN_FILE, kImageTypes));
+  PostMessageA(OpenFileDialog(IDC_OPEN_FILE, kImageTypes), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
   ExpectMessages({Plain("Open file error !!")});
   ExpectNoFurtherMessage();
   EXPECT_EQ(Text(Control(IDC_IMAGE_PATH)), "");
 
-  CancelFileDialog(OpenFileDialog(IDC_READ, kDumpTypes));
+  PostMessageA(OpenFileDialog(IDC_READ, kDumpTypes), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
   ExpectMessages({Plain("Open file error !!")});
   ExpectNoFurtherMessage();
   EXPECT_EQ(Trace(), std::nullopt) << "the library was loaded for a cancelled read";

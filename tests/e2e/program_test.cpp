@@ -1,7 +1,5 @@
 #include "program_test.h"
 
-#include <cstdint>
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 
@@ -18,23 +16,7 @@ constexpr std::size_t kStateHeaderSize = 14;  // "HSIM", version, flash size, bl
 // How long a message that should not come is given to appear.
 constexpr DWORD kQuietMs = 500;
 
-BuildOutputs& StoredOutputs() {
-  static BuildOutputs outputs;
-  return outputs;
-}
-
-void CopyLibrary(const std::string& library, const fs::path& folder) {
-  if (!library.empty()) fs::copy_file(library, folder / "ZB_USB.DLL");
-}
-
 }  // namespace
-
-const BuildOutputs& Outputs() {
-  return StoredOutputs();
-}
-void SetOutputs(BuildOutputs outputs) {
-  StoredOutputs() = std::move(outputs);
-}
 
 void ProgramTest::EndRun() {
   program_.reset();
@@ -53,8 +35,8 @@ void ProgramTest::Launch(const Layout& layout) {
   fs::create_directories(programFolder);
   fs::create_directories(folder_ / "work");
   fs::copy_file(Outputs().program, programFolder / "ZB4450_download.exe");
-  CopyLibrary(layout.besideProgram, programFolder);
-  CopyLibrary(layout.inWorkingFolder, folder_ / "work");
+  if (!layout.besideProgram.empty()) fs::copy_file(layout.besideProgram, programFolder / "ZB_USB.DLL");
+  if (!layout.inWorkingFolder.empty()) fs::copy_file(layout.inWorkingFolder, folder_ / "work" / "ZB_USB.DLL");
   SetEnvironmentVariableA("HNX_SIM_STATE", InFolder("device.state").c_str());
   SetEnvironmentVariableA("HNX_SIM_TRACE", InFolder("device.trace").c_str());
   SetEnvironmentVariableA("HNX_TRACE", InFolder("transfers.log").c_str());
@@ -118,14 +100,6 @@ std::string ReadFileBytes(const std::string& path) {
 
 std::string FirmwareImage() {
   return ReadFileBytes(Outputs().firmwareImage);
-}
-
-std::string ChecksumText(const std::string& bytes) {
-  std::uint16_t sum = 0;
-  for (unsigned char byte : bytes) sum = static_cast<std::uint16_t>(sum + byte);
-  char text[8];
-  std::snprintf(text, sizeof(text), "%.4X", sum);
-  return std::string(text) + "H";
 }
 
 std::vector<std::string> ListEntries(HWND comboBox) {

@@ -24,8 +24,11 @@ struct BuildOutputs {
   std::string firmwareImage;   // the image embedded in the program
   std::string sourceRoot;      // the checkout, for the resource files
 };
-const BuildOutputs& Outputs();
-void SetOutputs(BuildOutputs outputs);
+// Set once, from the driver's arguments.
+inline BuildOutputs& Outputs() {
+  static BuildOutputs outputs;
+  return outputs;
+}
 
 inline constexpr const char* kCaption = "HNX470 Update Tool";
 inline constexpr const char* kStagingFolder = "C:\\Program BinFile";
@@ -57,7 +60,7 @@ class ProgramTest : public ::testing::Test {
   std::optional<std::string> Trace() const;
 
   // Dismisses message boxes while they match `expected`, in order, each owned by the dialog.
-  void ExpectMessages(const std::vector<MessageBoxSeen>& expected, DWORD timeoutMs = 20000);
+  void ExpectMessages(const std::vector<MessageBoxSeen>& expected, DWORD timeoutMs = 40000);
   // After an operation's last message: none follows once the operation buttons are enabled again.
   void ExpectNoFurtherMessage();
   // Whether the eight operation buttons are all enabled (true) or all disabled (false).
@@ -78,8 +81,6 @@ MessageBoxSeen Plain(const std::string& text);
 
 std::string ReadFileBytes(const std::string& path);
 std::string FirmwareImage();
-// The checksum text of an image: the 16-bit sum of its bytes, four upper-case digits and "H".
-std::string ChecksumText(const std::string& bytes);
 // The entries of a combo box's list, as ASCII text.
 std::vector<std::string> ListEntries(HWND comboBox);
 

@@ -1,10 +1,12 @@
-// Every device operation's clean run, then every transfer of it failing in turn and coming short in
-// turn, and every program status coming back non-zero: each case must show the message of
-// the operation's failure table, send nothing after the failure and release everything.
+// Every device operation's clean run (its messages, dialog events, frames and what it leaves), then
+// every transfer of it failing in turn and coming short in turn, and every program status coming back
+// non-zero: each case must show the message of the operation's failure table, send nothing after the
+// failure and release everything.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "link/isp.h"
@@ -32,14 +34,13 @@ struct SweptOperation {
   void (*run)(OperationContext&);
   std::function<void(OpsRig&)> prepare;
   std::vector<ShownMessage> success;
+  const char* events;                             // of the clean run, in the words of Events()
   std::vector<SentFrame> frames;                  // of the clean run
   std::function<bool(const OpsRig&)> cleanState;  // what the clean run left on the device and disk
   FailureTable failures;
-  bool guarded = true;
   bool closesPipe = true;
   bool staged = false;
   bool dumps = false;
-  bool enablesReconnect = false;  // after its success message
 };
 
 void PrintTo(const SweptOperation& operation, std::ostream* out) {
@@ -97,7 +98,26 @@ bool UpdatedAndProtected(const OpsRig& rig) {
 
 void FlashToDump(OpsRig& rig) {
   rig.device.flash() = PatternImage(0x4000);
-  rig.ui.QueueFileChoice({true, rig.temp->Path("d.dmp")});
+  rig.ui.nextFileChoice = {true, rig.temp->Path("d.dmp")};
+}
+
+// The dialog's events from one word each: "off" and "on" for the guard, "message" for the next of
+// `messages`, "reconnect" for enabling Re-connect, any other word as it is.
+std::vector<std::string> Events(const std::string& words, const std::vector<ShownMessage>& messages) {
+  std::vector<std::string> events;
+  auto message = messages.begin();
+  std::istringstream in(words);
+  for (std::string word; in >> word;) {
+    if (word == "off" || word == "on") {
+      for (int id : kOperationButtons)
+        events.push_back("enable " + std::to_string(id) + (word == "on" ? " 1" : " 0"));
+    } else {
+      events.push_back(word == "message"     ? "message " + (message++)->text
+                       : word == "reconnect" ? "enable 1005 1"
+                                             : word);
+    }
+  }
+  return events;
 }
 
 // The rigs of a sweep share their folder, and the file stays the same from case to case.
@@ -111,46 +131,43 @@ const std::vector<SweptOperation>& Operations() {
   // clang-format off
   static const std::vector<SweptOperation> operations = {
       {"Update64KiB", "ZB29K702", &RunUpdate, [](OpsRig&) {}, {Info("Auto Command Succeeded !!")},
-         UpdateFrames(0x10000, 64, false),
-         UpdatedInFull,
-         kUpdateFailures, true, true, true},
+         "take take show take off show message on show", UpdateFrames(0x10000, 64, false), UpdatedInFull,
+         kUpdateFailures, true, true},
       {"Update16KiBProtected", "ZB4420", &RunUpdate, [](OpsRig& rig) { rig.image.bytes[0x4000 - 5] = 0; },
-         {Info("Auto Command Succeeded !!")}, UpdateFrames(0x4000, 32, true),
-         UpdatedAndProtected,
-         kUpdateFailures, true, true, true},
+         {Info("Auto Command Succeeded !!")}, "take take show take off show message on show",
+         UpdateFrames(0x4000, 32, true), UpdatedAndProtected, kUpdateFailures, true, true},
       {"MassErase", "ZB29K702", &MassEraseWithBlankCheck,
          [](OpsRig& rig) { rig.device.flash().assign(0x10000, 0x12); },
-         {Info("Mass Erase Command Succeeded !")},
+         {Info("Mass Erase Command Succeeded !")}, "take show off message on",
          Concat({{{OpMassErase, 0}}, BlockFrames(OpReadBlock, 0x10000, 64)}),
          [](const OpsRig& rig) { return rig.device.flash() == std::vector<std::uint8_t>(0x10000, 0xFF); },
          Merge({kEraseFailures, kReadBlockFailures})},
       {"MassErase16KiB", "ZB4437", &MassEraseWithBlankCheck, [](OpsRig&) {},
-         {Info("Mass Erase Command Succeeded !")},
+         {Info("Mass Erase Command Succeeded !")}, "take show off message on",
          Concat({{{OpMassErase, 0}}, BlockFrames(OpReadBlock, 0x4000, 32)}),
          [](const OpsRig& rig) { return rig.state.m_nImageSize == 0x4000 && rig.state.m_nBlockLength == 32; },
          Merge({kEraseFailures, kReadBlockFailures})},
-      {"Write", "ZB29K702", &WriteImageFile, UseImageFile, {Info("Write Command Succeeded !")},
-         BlockFrames(OpProgramBlock, 0x10000, 64),
+      {"Write", "ZB2861K", &WriteImageFile, UseImageFile, {Info("Write Command Succeeded !")},
+         "take off show message on", BlockFrames(OpProgramBlock, 0x10000, 64),
          [](const OpsRig& rig) { return rig.device.flash() == FileBytes(rig.temp->Path("image.bin")); },
          kProgramFailures},
       {"Verify", "ZB29K702", &VerifyImageFile,
          [](OpsRig& rig) { UseImageFile(rig); rig.device.flash() = PatternImage(0x10000); },
-         {Info("Verify Command Succeeded !!")},
+         {Info("Verify Command Succeeded !!")}, "show take off message on",
          Concat({BlockFrames(OpReadBlock, 0x10000, 64), {{OpFinish, 0}}}),
          [](const OpsRig& rig) { return rig.state.m_strChecksum.empty(); },
          Merge({kReadBlockFailures, {{{OpFinish, Role::Frame}, kFlashWriteFailure}}})},
-      {"Read", "ZB4420", &ReadToDumpFile,
-         FlashToDump,
-         {Info("Read Command Succeeded !!"), Info("Download Completed !")},
+      {"Read", "ZB4420", &ReadToDumpFile, FlashToDump,
+         {Info("Read Command Succeeded !!"), Info("Download Completed !")}, "show off save take message message on",
          BlockFrames(OpReadBlock, 0x4000, 32),
          [](const OpsRig& rig) { return FileBytes(rig.temp->Path("d.dmp")) == rig.device.flash(); },
-         kReadBlockFailures, true, true, false, true},
-      {"ReadProtect", "", &ReadProtect, [](OpsRig&) {}, {Info("Read Protect Command Succeeded !")},
+         kReadBlockFailures, true, false, true},
+      {"ReadProtect", "", &ReadProtect, [](OpsRig&) {}, {Info("Read Protect Command Succeeded !")}, "message",
          {{OpReadProtect, 0}}, [](const OpsRig& rig) { return rig.device.readProtected(); },
-         {{{OpReadProtect, Role::Frame}, kProtectFailure}}, false},
-      {"ExitIsp", "", &ExitIsp, [](OpsRig&) {}, {Info("EXIT ISP Successfull !!")}, {{OpExitIsp, 0}},
-         [](const OpsRig& rig) { return rig.device.exitedIsp(); },
-         {{{OpExitIsp, Role::Frame}, kFlashWriteFailure}}, false, false, false, false, true},
+         {{{OpReadProtect, Role::Frame}, kProtectFailure}}},
+      {"ExitIsp", "", &ExitIsp, [](OpsRig&) {}, {Info("EXIT ISP Successfull !!")}, "message reconnect",
+         {{OpExitIsp, 0}}, [](const OpsRig& rig) { return rig.device.exitedIsp(); },
+         {{{OpExitIsp, Role::Frame}, kFlashWriteFailure}}, false},
   };
   // clang-format on
   return operations;
@@ -188,40 +205,44 @@ std::vector<std::size_t> TransfersToTry(std::size_t count) {
 
 class FaultSweep : public ::testing::TestWithParam<SweptOperation> {
  protected:
-  // The clean run: its messages, its frames, and everything released.
+  // The clean run: its messages, events and frames, what it left, and everything released.
   void SetUp() override {
     OpsRig rig(GetParam().chip, folder_);
     GetParam().prepare(rig);
     GetParam().run(rig.context);
     ASSERT_EQ(rig.ui.messages, GetParam().success);
+    ASSERT_EQ(rig.ui.events, Events(GetParam().events, GetParam().success));
     ASSERT_EQ(SentFrames(rig.device.trace()), GetParam().frames);
-    ASSERT_EQ(Released(rig, true), "");
+    ASSERT_EQ(Released(rig), "");
     ASSERT_TRUE(GetParam().cleanState(rig));
     cleanSteps_ = Steps(rig.device.trace());
     blockLength_ = rig.device.blockLength();
   }
 
-  // Runs the operation on a fresh rig with `fault` planted; the problems found, or "".
-  std::string RunFailing(const std::function<void(sim::FaultPlan&)>& fault,
-                         const std::vector<ShownMessage>& expected, std::size_t lastTransfer) const {
+  // Runs the operation on a fresh rig with `plan`; the problems found, or "".
+  std::string RunFailing(const sim::FaultPlan& plan, const char* message, std::size_t lastTransfer) const {
     OpsRig rig(GetParam().chip, folder_);
     GetParam().prepare(rig);
-    fault(rig.device.faults());
+    rig.device.faults() = plan;
     GetParam().run(rig.context);
 
     std::ostringstream problems;
-    if (rig.ui.messages != expected)
+    if (rig.ui.messages != std::vector{Error(message)})
       problems << " message " << (rig.ui.messages.empty() ? "none" : rig.ui.messages.back().text);
     if (TransferCount(rig.device.trace()) != lastTransfer)
       problems << " transfers " << TransferCount(rig.device.trace());
-    problems << Released(rig, false);
+    // The guard's buttons come back, and nothing else is enabled.
+    const bool guarded = std::string_view(GetParam().events).find("off") != std::string_view::npos;
+    if (rig.ui.enableChanges != (guarded ? GuardHistory() : std::vector<EnableChange>{}))
+      problems << " enabling";
+    problems << Released(rig);
     if (GetParam().dumps &&
         fs::file_size(rig.temp->Path("d.dmp")) != AcceptedBlocksBefore(lastTransfer) * blockLength_)
       problems << " dump of " << fs::file_size(rig.temp->Path("d.dmp")) << " bytes";
     return problems.str();
   }
 
-  std::string Released(const OpsRig& rig, bool succeeded) const {
+  std::string Released(const OpsRig& rig) const {
     const SweptOperation& operation = GetParam();
     std::ostringstream problems;
     const std::vector<Call> closing =
@@ -229,9 +250,6 @@ class FaultSweep : public ::testing::TestWithParam<SweptOperation> {
     if (CallsAfterLastTransfer(rig.device.trace()) != closing) problems << " calls after the last transfer";
     if (rig.library.loaded() || sim::InProcessLibrary::CallsWhileUnloaded() != 0) problems << " library";
     if (rig.device.pipeOpen() == operation.closesPipe) problems << " pipe";
-    std::vector<EnableChange> enabling = operation.guarded ? GuardHistory() : std::vector<EnableChange>{};
-    if (succeeded && operation.enablesReconnect) enabling.push_back({IDC_RECONNECT, true});
-    if (rig.ui.enableChanges != enabling) problems << " enabling";
     if (operation.staged && fs::exists(rig.context.staging.folder)) problems << " staging left";
     return problems.str();
   }
@@ -243,24 +261,25 @@ class FaultSweep : public ::testing::TestWithParam<SweptOperation> {
     return accepted;
   }
 
-  void SweepTransfers(std::uint64_t sim::FaultPlan::*fault) {
+  // Plants `fault` at each transfer k of the clean run (or each of step `only`) in turn: the run must
+  // end there with the message of the failure table, or `message` when given.
+  void Sweep(const std::function<void(sim::FaultPlan&, std::size_t k)>& fault, std::optional<Step> only = {},
+             const char* message = nullptr) {
     std::vector<std::string> failed;
     std::size_t cases = 0;
     for (std::size_t k : TransfersToTry(cleanSteps_.size())) {
+      const Step step = cleanSteps_.at(k - 1);
+      if (only && step != *only) continue;
+      sim::FaultPlan plan;
+      fault(plan, k);
       ++cases;
-      const ShownMessage message = Error(GetParam().failures.at(cleanSteps_.at(k - 1)));
-      const std::string problems = RunFailing([&](sim::FaultPlan& plan) { plan.*fault = k; }, {message}, k);
+      const std::string problems = RunFailing(plan, message ? message : GetParam().failures.at(step), k);
       if (!problems.empty()) failed.push_back("transfer " + std::to_string(k) + ":" + problems);
     }
-    ExpectNoProblems(failed, cases);
-  }
-
-  void ExpectNoProblems(const std::vector<std::string>& failed, std::size_t cases) {
     RecordProperty("cases", static_cast<int>(cases));
     EXPECT_GT(cases, 0u);
-    EXPECT_EQ(
-        std::vector<std::string>(failed.begin(), failed.begin() + std::min<std::size_t>(failed.size(), 10)),
-        std::vector<std::string>{})
+    EXPECT_EQ(std::vector(failed.begin(), failed.begin() + std::min<std::size_t>(failed.size(), 10)),
+              std::vector<std::string>{})
         << failed.size() << " of " << cases << " cases failed";
   }
 
@@ -270,29 +289,21 @@ class FaultSweep : public ::testing::TestWithParam<SweptOperation> {
 };
 
 TEST_P(FaultSweep, EachTransferFailingInTurnShowsItsMessageAndReleasesEverything) {
-  SweepTransfers(&sim::FaultPlan::failTransfer);
+  Sweep([](sim::FaultPlan& plan, std::size_t k) { plan.failTransfer = k; });
 }
 
 TEST_P(FaultSweep, EachTransferComingShortInTurnShowsItsMessageAndReleasesEverything) {
-  SweepTransfers(&sim::FaultPlan::shortTransfer);
+  Sweep([](sim::FaultPlan& plan, std::size_t k) { plan.shortTransfer = k; });
 }
 
 TEST_P(FaultSweep, EachProgramStatusRefusedInTurnIsAFlashWriteFailure) {
-  std::vector<std::string> failed;
-  std::size_t cases = 0;
-  for (std::size_t k = 1; k <= cleanSteps_.size(); ++k) {
-    if (cleanSteps_[k - 1] != Step{OpProgramBlock, Role::Status}) continue;
-    const std::uint32_t address =
-        GetParam().frames[(k - 1) / 3].address;  // program exchanges come three by three
-    ++cases;
-    const std::string problems = RunFailing(
-        [&](sim::FaultPlan& plan) {
-          plan.programStatus = {{address, 0x01}};
-        },
-        {Error(kFlashWriteFailure)}, k);
-    if (!problems.empty()) failed.push_back("block " + std::to_string(address) + ":" + problems);
-  }
-  if (GetParam().failures.contains({OpProgramBlock, Role::Status})) ExpectNoProblems(failed, cases);
+  const Step status = {OpProgramBlock, Role::Status};
+  if (!GetParam().failures.contains(status)) GTEST_SKIP() << "programs nothing";
+  // Program exchanges come three by three: transfer k is an exchange of frame (k - 1) / 3.
+  const auto refuse = [&](sim::FaultPlan& plan, std::size_t k) {
+    plan.programStatus = {{GetParam().frames[(k - 1) / 3].address, 0x01}};
+  };
+  Sweep(refuse, status, kFlashWriteFailure);
 }
 
 INSTANTIATE_TEST_SUITE_P(DeviceOperations, FaultSweep, ::testing::ValuesIn(Operations()),

@@ -1,14 +1,13 @@
 #include "support/rig.h"
 
 #include <algorithm>
-#include <array>
 #include <fstream>
 #include <ostream>
 #include <random>
+#include <utility>
 
 #include "link/isp.h"
 #include "ops/operation_scope.h"
-#include "sim/library_device.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -35,38 +34,7 @@ std::filesystem::path TemporaryBase() {
   return std::filesystem::temp_directory_path();
 }
 
-constexpr std::array<const char*, 6> kSimVariables = {sim::kStateFileVariable,   sim::kTraceFileVariable,
-                                                      sim::kFaultPlanVariable,   sim::kFlashSizeVariable,
-                                                      sim::kBlockLengthVariable, sim::kDelayVariable};
-
-void SetVariable(const char* name, const char* value) {
-#if defined(_WIN32)
-  SetEnvironmentVariableA(name, value);
-#else
-  if (value == nullptr)
-    unsetenv(name);
-  else
-    setenv(name, value, 1);
-#endif
-}
-
 }  // namespace
-
-ShownMessage Info(const std::string& text) {
-  return {text, kDialogCaption, MessageIcon::Information};
-}
-ShownMessage Error(const std::string& text) {
-  return {text, kDialogCaption, MessageIcon::Error};
-}
-ShownMessage Warning(const std::string& text) {
-  return {text, kDialogCaption, MessageIcon::Exclamation};
-}
-ShownMessage Plain(const std::string& text) {
-  return {text, kDialogCaption, MessageIcon::None};
-}
-ShownMessage AppMessage(const std::string& text) {
-  return {text, "", MessageIcon::None, true};
-}
 
 std::vector<EnableChange> GuardHistory() {
   std::vector<EnableChange> history;
@@ -75,62 +43,39 @@ std::vector<EnableChange> GuardHistory() {
   return history;
 }
 
-void RecordingDialog::ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
-  events.push_back("message " + text);
-  messages.push_back({text, caption, icon, false});
+void RecordingDialog::Record(const std::string& event) {
+  events.push_back(event);
+  if (onEvent) onEvent(event);
 }
 
-void RecordingDialog::ShowAppMessage(const std::string& text) {
-  events.push_back("message " + text);
-  messages.push_back(AppMessage(text));
+void RecordingDialog::Record(const ShownMessage& message) {
+  messages.push_back(message);
+  Record("message " + message.text);
 }
 
 void RecordingDialog::EnableControl(int controlId, bool enable) {
-  events.push_back("enable " + std::to_string(controlId) + (enable ? " 1" : " 0"));
-  enabled_[controlId] = enable;
   enableChanges.push_back({controlId, enable});
+  Record("enable " + std::to_string(controlId) + (enable ? " 1" : " 0"));
 }
 
 void RecordingDialog::ControlsToMembers() {
-  events.push_back("take");
   state_.m_strImagePath = ControlText(IDC_IMAGE_PATH);
   state_.m_strChipType = ControlText(IDC_CHIP_TYPE);
   state_.m_strChecksum = ControlText(IDC_CHECKSUM);
+  Record("take");
 }
 
 void RecordingDialog::MembersToControls() {
-  events.push_back("show");
   texts_[IDC_IMAGE_PATH] = state_.m_strImagePath;
   texts_[IDC_CHIP_TYPE] = state_.m_strChipType;
   texts_[IDC_CHECKSUM] = state_.m_strChecksum;
+  Record("show");
 }
 
-FileChoice RecordingDialog::ChooseOpenFile(const FileDialogOptions& options) {
-  events.push_back("open");
-  return NextFileChoice(options);
-}
-
-FileChoice RecordingDialog::ChooseSaveFile(const FileDialogOptions& options) {
-  events.push_back("save");
-  return NextFileChoice(options);
-}
-
-FileChoice RecordingDialog::NextFileChoice(const FileDialogOptions& options) {
+FileChoice RecordingDialog::Choose(const std::string& event, const FileDialogOptions& options) {
   fileDialogs.push_back(options);
-  if (fileChoices_.empty()) return {};
-  FileChoice choice = fileChoices_.front();
-  fileChoices_.pop_front();
-  return choice;
-}
-
-bool RecordingDialog::IsEnabled(int controlId) const {
-  const auto found = enabled_.find(controlId);
-  return found == enabled_.end() || found->second;
-}
-
-std::string RecordingDialog::ControlText(int controlId) const {
-  const auto found = texts_.find(controlId);
-  return found == texts_.end() ? "" : found->second;
+  Record(event);
+  return std::exchange(nextFileChoice, {});
 }
 
 TempFolder::TempFolder() {
@@ -150,7 +95,7 @@ OpsRig::OpsRig(const std::string& chipType, std::shared_ptr<const TempFolder> fo
       temp(std::move(folder)),
       context{state,
               ui,
-              watchedLibrary,
+              library,
               "ZB_USB.DLL",
               hubs,
               image,
@@ -244,15 +189,12 @@ std::vector<std::string> FileLines(const std::string& path) {
   return lines;
 }
 
-SimLibraryEnvironment::SimLibraryEnvironment(const std::map<std::string, std::string>& values) {
-  for (const char* name : kSimVariables) {
-    const auto value = values.find(name);
-    SetVariable(name, value == values.end() ? nullptr : value->second.c_str());
-  }
-}
-
-SimLibraryEnvironment::~SimLibraryEnvironment() {
-  for (const char* name : kSimVariables) SetVariable(name, nullptr);
+void SetVariable(const char* name, const std::string& value) {
+#if defined(_WIN32)
+  SetEnvironmentVariableA(name, value.c_str());
+#else
+  setenv(name, value.c_str(), 1);
+#endif
 }
 
 // All outputs of the build share one folder; the libraries lacking an entry point sit in missing/.

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -28,11 +27,17 @@ struct ShownMessage {
   bool operator==(const ShownMessage&) const = default;
 };
 
-ShownMessage Info(const std::string& text);
-ShownMessage Error(const std::string& text);
-ShownMessage Warning(const std::string& text);  // the exclamation icon
-ShownMessage Plain(const std::string& text);    // no icon
-ShownMessage AppMessage(const std::string& text);
+template <MessageIcon kIcon>
+ShownMessage Shown(const std::string& text) {
+  return {text, kDialogCaption, kIcon};
+}
+inline constexpr auto Info = Shown<MessageIcon::Information>;
+inline constexpr auto Error = Shown<MessageIcon::Error>;
+inline constexpr auto Warning = Shown<MessageIcon::Exclamation>;
+inline constexpr auto Plain = Shown<MessageIcon::None>;
+inline ShownMessage AppMessage(const std::string& text) {
+  return {text, "", MessageIcon::None, true};
+}
 
 struct EnableChange {
   int controlId = 0;
@@ -43,15 +48,17 @@ struct EnableChange {
 // The eight operation buttons disabled, then enabled again, each in the guard's order.
 std::vector<EnableChange> GuardHistory();
 
-// Controls hold texts and enabling; data exchange copies between them and the bound DialogState.
-// Every call that matters for order is also kept as one line of `events`: "message <text>",
-// "enable <id> <0|1>", "take" (controls to members), "show" (members to controls), "open", "save".
+// Controls hold texts; data exchange copies between them and the bound DialogState. Every call that
+// matters for order is also kept as one line of `events`: "message <text>", "enable <id> <0|1>",
+// "take" (controls to members), "show" (members to controls), "open", "save".
 class RecordingDialog : public DialogUi {
  public:
   explicit RecordingDialog(DialogState& state) : state_(state) {}
 
-  void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) override;
-  void ShowAppMessage(const std::string& text) override;
+  void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) override {
+    Record({text, caption, icon});
+  }
+  void ShowAppMessage(const std::string& text) override { Record(AppMessage(text)); }
   void EnableControl(int controlId, bool enable) override;
   void SetControlText(int controlId, const std::string& text) override { texts_[controlId] = text; }
   void ControlsToMembers() override;
@@ -60,29 +67,30 @@ class RecordingDialog : public DialogUi {
   void SetProgressPos(int position) override { progressPositions.push_back(position); }
   void MoveControl(int, int, int, int, int) override {}
   void ResizeWindow(int, int) override {}
-  FileChoice ChooseOpenFile(const FileDialogOptions& options) override;
-  FileChoice ChooseSaveFile(const FileDialogOptions& options) override;
+  FileChoice ChooseOpenFile(const FileDialogOptions& options) override { return Choose("open", options); }
+  FileChoice ChooseSaveFile(const FileDialogOptions& options) override { return Choose("save", options); }
 
-  // Answers for the next file dialogs, in order; with none queued the user cancels.
-  void QueueFileChoice(FileChoice choice) { fileChoices_.push_back(std::move(choice)); }
-
-  // Every control starts enabled.
-  bool IsEnabled(int controlId) const;
-  std::string ControlText(int controlId) const;
+  std::string ControlText(int controlId) const {
+    return texts_.contains(controlId) ? texts_.at(controlId) : "";
+  }
 
   std::vector<ShownMessage> messages;
   std::vector<EnableChange> enableChanges;
   std::vector<int> progressPositions;
   std::vector<FileDialogOptions> fileDialogs;
   std::vector<std::string> events;
+  // The answer to the next file dialog; the ones after it are cancelled.
+  FileChoice nextFileChoice;
+  // Sees each event as it is recorded: to act or look at that moment.
+  std::function<void(const std::string& event)> onEvent;
 
  private:
-  FileChoice NextFileChoice(const FileDialogOptions& options);
+  void Record(const std::string& event);
+  void Record(const ShownMessage& message);
+  FileChoice Choose(const std::string& event, const FileDialogOptions& options);
 
   DialogState& state_;
   std::map<int, std::string> texts_;
-  std::map<int, bool> enabled_;
-  std::deque<FileChoice> fileChoices_;
 };
 
 // Find, load and lock fail as the Win32 calls do: after a failed step the later ones fail too.
@@ -107,27 +115,6 @@ class RecordingSleeper final : public Sleeper {
  public:
   void Sleep(std::uint32_t milliseconds) override { waits.push_back(milliseconds); }
   std::vector<std::uint32_t> waits;
-};
-
-// Passes everything to the in-process library; `onLoad` sees the moment just before the library is
-// loaded and `onUnload` the moment just before it is unloaded.
-class WatchedLibrary final : public DynamicLibrary {
- public:
-  explicit WatchedLibrary(DynamicLibrary& inner) : inner_(inner) {}
-  Handle Load(const std::string& path) override {
-    if (onLoad) onLoad();
-    return inner_.Load(path);
-  }
-  void* Resolve(Handle library, const char* name) override { return inner_.Resolve(library, name); }
-  void Unload(Handle library) override {
-    if (onUnload) onUnload();
-    inner_.Unload(library);
-  }
-  std::function<void()> onLoad;
-  std::function<void()> onUnload;
-
- private:
-  DynamicLibrary& inner_;
 };
 
 // A new, empty folder, removed with its contents at the end; in memory where the system offers it,
@@ -158,7 +145,6 @@ struct OpsRig {
   RecordingDialog ui{state};
   sim::SimDevice device;
   sim::InProcessLibrary library{device};
-  WatchedLibrary watchedLibrary{library};
   FakeTopology hubs;
   MemoryImage image;
   RecordingSleeper sleeper;
@@ -195,14 +181,9 @@ std::vector<std::string> TraceLines(const sim::SimDevice& device);
 // The lines of a text file without their line ends; none when it cannot be read.
 std::vector<std::string> FileLines(const std::string& path);
 
-// Sets the HNX_SIM_* variables named in `values` and unsets the others, for the life of the object.
-class SimLibraryEnvironment {
- public:
-  explicit SimLibraryEnvironment(const std::map<std::string, std::string>& values);
-  ~SimLibraryEnvironment();
-  SimLibraryEnvironment(const SimLibraryEnvironment&) = delete;
-  SimLibraryEnvironment& operator=(const SimLibraryEnvironment&) = delete;
-};
+// Sets a variable of this process's environment, where the simulator library reads its settings;
+// "" unsets it for the library.
+void SetVariable(const char* name, const std::string& value);
 
 // The library of this build that lacks one entry point: "no_open", "no_close", "no_write", "no_read".
 std::string SimLibraryLackingPath(const std::string& lack);

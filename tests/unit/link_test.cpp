@@ -1,10 +1,13 @@
-// The ISP frames and exchanges on the wire, as the simulated device traces them.
-#include "link/isp.h"
-
+// The link layer: the ISP frames and exchanges on the wire, as the simulated device traces them, and
+// the binding of the built simulator libraries, each lacking one entry point, and of one that is not
+// there (how the operations bind and release the in-process simulator is checked with them).
 #include <gtest/gtest.h>
 
 #include <numeric>
 
+#include "link/isp.h"
+#include "link/transfer_library.h"
+#include "sim/library_device.h"
 #include "support/rig.h"
 
 namespace hnx {
@@ -94,7 +97,6 @@ TEST_F(IspExchange, PutsExactlyThisOnTheWireAndReportsWhatWentWrong) {
   // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.faults) + " " + c.trace.front());
-    device.ClearTrace();
     device.faults() = *sim::FaultPlan::Parse(c.faults);
     ASSERT_TRUE(link.OpenPipe());
     device.ClearTrace();
@@ -103,16 +105,51 @@ TEST_F(IspExchange, PutsExactlyThisOnTheWireAndReportsWhatWentWrong) {
   }
 }
 
-TEST_F(IspExchange, ProgramBlockTakesChangesMadeAfterTheFrameWasSent) {
-  std::size_t traceBeforeData = 0;
-  const auto beforeData = [&] {
-    traceBeforeData = device.trace().size();
-    block[0] = 0x12;
+const std::string kEraseFrame = "write 10 10 1 25 00 00 00 00 00 00 00 FF 00";
+
+struct LackCase {
+  const char* lack;        // suffix of the library built without the entry point
+  const char* entryPoint;  // nullptr: no such library, so nothing is loaded or called
+  std::vector<std::string> trace;
+};
+
+TEST(TransferLibrary, ABuiltLibraryLackingAnEntryPointNamesItAndNeverCallsIt) {
+  const LackCase cases[] = {
+      {"no_open", kUsbOpenPipeName, {"write 10 0 0 25 00 00 00 00 00 00 00 FF 00"}},
+      {"no_close", kUsbClosePipeName, {"open 1", kEraseFrame, "read 1 1 1 00"}},
+      {"no_write", kUsbBulkWriteName, {"open 1", "close"}},
+      {"no_read", kUsbBulkReadName, {"open 1", kEraseFrame, "close"}},
+      {"no_library", nullptr, {}},
   };
-  EXPECT_EQ(ProgramBlock(link, frame, 0, block, beforeData), Exchange::Ok);
-  EXPECT_EQ(traceBeforeData, 1u);
-  EXPECT_EQ(device.flash()[0], 0x12);
-  EXPECT_EQ(device.flash()[1], 0x81);
+  for (const LackCase& c : cases) {
+    SCOPED_TRACE(c.lack);
+    test::TempFolder folder;
+    test::SetVariable(sim::kTraceFileVariable, folder.Path("trace.txt"));
+    PlatformDynamicLibrary loader;
+    TransferLibrary link(loader, test::SimLibraryLackingPath(c.lack));
+    EXPECT_EQ(link.loaded(), c.entryPoint != nullptr);
+    EXPECT_EQ(link.missingEntryPoints(),
+              c.entryPoint ? std::vector<std::string>{c.entryPoint} : std::vector<std::string>{});
+    // Opens the pipe, sends a mass erase and reads its status, then unbinds, closing the pipe.
+    IspFrame frame;
+    link.OpenPipe();
+    MassErase(link, frame);
+    link.Unload();
+    EXPECT_EQ(test::FileLines(folder.Path("trace.txt")), c.trace);
+  }
+  test::SetVariable(sim::kTraceFileVariable, "");
+}
+
+TEST(TransferLibrary, IsLookedForInTheProgramsOwnFolderOnly) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"C:\\Tools\\ZB4450_download.exe", "C:\\Tools\\ZB_USB.DLL"},
+      {"C:/Tools\\sub/ZB4450_download.exe", "C:/Tools\\sub/ZB_USB.DLL"},
+      {"/opt/hnx/unit_tests", "/opt/hnx/ZB_USB.DLL"},
+      {"ZB4450_download.exe", ""},
+      {"", ""},
+  };
+  for (const auto& [program, library] : cases)
+    EXPECT_EQ(TransferLibraryPathBeside(program), library) << program;
 }
 
 }  // namespace
