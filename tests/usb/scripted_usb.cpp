@@ -122,6 +122,16 @@ std::vector<std::string> ScriptedDevice::TraceLines() const {
   return lines;
 }
 
+void ScriptedDevice::ClearTrace() {
+  const std::lock_guard lock(mutex_);
+  sim_.ClearTrace();
+}
+
+std::vector<std::uint8_t> ScriptedDevice::Flash() const {
+  const std::lock_guard lock(mutex_);
+  return sim_.flash();
+}
+
 std::uint64_t ScriptedDevice::bulkTransfers() const {
   const std::lock_guard lock(mutex_);
   return bulkTransfers_;
@@ -368,8 +378,8 @@ ScriptedDevice& ScriptedUsb::Add(ScriptedDeviceSpec spec) {
 }
 
 ProgramRun ScriptedUsb::Run(const std::string& program, const std::vector<std::string>& args,
-                            const std::string& folder) {
-  std::vector<std::string> environment;
+                            const std::string& folder, const std::vector<std::string>& added) {
+  std::vector<std::string> environment = added;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string_view text(*entry);
     if (text.starts_with("LD_PRELOAD=") || text.starts_with("ASAN_OPTIONS=") || text.starts_with("TMPDIR=")) continue;

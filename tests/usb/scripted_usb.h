@@ -43,6 +43,8 @@ class ScriptedDevice {
   sim::SimDevice& sim() { return sim_; }
   // The simulated device's trace as lines of the transfer log.
   std::vector<std::string> TraceLines() const;
+  void ClearTrace();
+  std::vector<std::uint8_t> Flash() const;
   std::uint64_t bulkTransfers() const;  // submitted, answered or not
   std::uint32_t claims() const;
   std::uint32_t releases() const;
@@ -99,9 +101,11 @@ class ScriptedUsb {
 
   ScriptedDevice& Add(ScriptedDeviceSpec spec);
 
-  // Runs `program` with `args` under the preload library, its output in `folder` (also its TMPDIR).
-  // As root it runs without the capability to override file modes, so that mode 000 refuses it.
-  ProgramRun Run(const std::string& program, const std::vector<std::string>& args, const std::string& folder);
+  // Runs `program` with `args` under the preload library, its output in `folder` (also its TMPDIR),
+  // with `environment` ("NAME=value") added. As root it runs without the capability to override
+  // file modes, so that mode 000 refuses it.
+  ProgramRun Run(const std::string& program, const std::vector<std::string>& args, const std::string& folder,
+                 const std::vector<std::string>& environment = {});
 
  private:
   struct Attached;
