@@ -19,7 +19,10 @@ bool ParseNumber(std::string_view text, std::uint8_t& value) {
 
 std::string UsbLocation::PortPath() const {
   std::string path;
-  for (const std::uint8_t port : ports) path += (path.empty() ? "" : ".") + std::to_string(port);
+  for (const std::uint8_t port : ports) {
+    if (!path.empty()) path += '.';
+    path += std::to_string(port);
+  }
   return path;
 }
 
