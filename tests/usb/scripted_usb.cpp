@@ -4,6 +4,7 @@
 #include <linux/capability.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -410,8 +411,11 @@ ProgramRun ScriptedUsb::Run(const std::string& program, const std::vector<std::s
     _exit(127);
   }
   int status = 0;
-  if (child < 0 || waitpid(child, &status, 0) != child) return {};
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, FileLines(outPath), FileLines(errPath)};
+  rusage usage{};
+  if (child < 0 || wait4(child, &status, 0, &usage) != child) return {};
+  const auto seconds = [](const timeval& time) { return static_cast<double>(time.tv_sec) + time.tv_usec / 1e6; };
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, FileLines(outPath), FileLines(errPath),
+          seconds(usage.ru_utime) + seconds(usage.ru_stime)};
 }
 
 }  // namespace hnx::test

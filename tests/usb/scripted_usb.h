@@ -88,6 +88,7 @@ struct ProgramRun {
   int code = -1;
   std::vector<std::string> out;
   std::vector<std::string> err;
+  double cpuSeconds = 0;  // the program's user and system time
 };
 
 // A testbed with the devices added to it. One at a time per process: the testbed names itself in
