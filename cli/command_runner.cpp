@@ -137,7 +137,10 @@ void Operate(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, c
 
 int RunWithLibrary(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared) {
   const std::string libraryPath = line.library.empty() ? DefaultTransferLibraryPath() : line.library;
-  if (libraryPath.empty()) return ui.Finish("No transfer library: name one with --library.", kNoDevice);
+  // Only where the system's USB access could not start, since it is used when no library is named.
+  if (libraryPath.empty())
+    return ui.Finish("Can't reach the USB devices (libusb did not start): name a transfer library with --library.",
+                     kNoDevice);
   PlatformDynamicLibrary libraries;
   if (DynamicLibrary::Handle probe = libraries.Load(libraryPath)) libraries.Unload(probe);
   else ui.AddDetail("Can't load the transfer library " + libraryPath, true);
