@@ -17,6 +17,8 @@ struct CommandLine {
   std::string file;  // write, verify and read: their file; update: --image, "" for the embedded image
   std::string chip = "ZB29K702";
   std::string library;  // "": the platform's own
+  std::string device;   // the USB device's BUS-PORT[.PORT...]; "": the only one
+  bool all = false;     // every identified USB device in turn
   std::optional<std::uint32_t> waitSeconds;
   ProgressStyle progress = ProgressStyle::Auto;
   std::string logPath;

@@ -71,8 +71,9 @@ std::string JsonString(const std::string& text) {
 }  // namespace
 
 ConsoleUi::ConsoleUi(std::string filePath, ProgressStyle progress, bool quiet, std::FILE* out, std::FILE* err,
-                     bool errIsTerminal)
-    : filePath_(std::move(filePath)), progress_(progress), quiet_(quiet), out_(out), err_(err) {
+                     bool errIsTerminal, std::string device)
+    : filePath_(std::move(filePath)), progress_(progress), quiet_(quiet), out_(out), err_(err),
+      device_(std::move(device)) {
   if (progress_ == ProgressStyle::Auto) progress_ = errIsTerminal ? ProgressStyle::Bar : ProgressStyle::None;
   if (quiet_) progress_ = ProgressStyle::None;
 }
@@ -90,10 +91,17 @@ void ConsoleUi::AddDetail(const std::string& text, bool failure) {
   lines_.push_back({text, failure, false});
 }
 
+void ConsoleUi::EmitJson(const std::string& members) {
+  if (progress_ != ProgressStyle::Json) return;
+  const std::string device = device_.empty() ? "" : "\"device\":" + JsonString(device_) + ",";
+  std::fprintf(err_, "{%s%s}\n", device.c_str(), members.c_str());
+  std::fflush(err_);
+}
+
 void ConsoleUi::ShowTransferProgress(TransferPhase phase, std::uint32_t done, std::uint32_t total) {
   if (progress_ == ProgressStyle::Json) {
-    std::fprintf(err_, "{\"phase\":\"%s\",\"done\":%u,\"total\":%u}\n", PhaseName(phase), done, total);
-    std::fflush(err_);
+    EmitJson(std::string("\"phase\":\"") + PhaseName(phase) + "\",\"done\":" + std::to_string(done) +
+             ",\"total\":" + std::to_string(total));
     return;
   }
   if (progress_ != ProgressStyle::Bar || total == 0) return;
@@ -127,18 +135,23 @@ int ConsoleUi::Finish(bool writesFile) {
   if (last == lines_.rend()) return Finish("no outcome", kSoftware);
   const std::string outcome = last->text;
   lines_.erase(std::next(last).base());
-  return Finish(outcome, entryPointMissing_ ? kNoDevice : CodeOf(outcome, writesFile));
+  const int code = entryPointMissing_ ? kNoDevice : CodeOf(outcome, writesFile);
+  return Finish(code == kNoDevice && !noDeviceOutcome_.empty() ? noDeviceOutcome_ : outcome, code);
+}
+
+void ConsoleUi::PrintLine(std::FILE* stream, const std::string& text) const {
+  if (device_.empty()) std::fprintf(stream, "%s\n", text.c_str());
+  else std::fprintf(stream, "%s: %s\n", device_.c_str(), text.c_str());
 }
 
 int ConsoleUi::Finish(const std::string& finalText, int code) {
   EndBar();
   for (const Line& line : lines_) {
-    if (line.failure) std::fprintf(err_, "%s\n", line.text.c_str());
-    else if (!quiet_) std::fprintf(out_, "%s\n", line.text.c_str());
+    if (line.failure) PrintLine(err_, line.text);
+    else if (!quiet_) PrintLine(out_, line.text);
   }
-  if (progress_ == ProgressStyle::Json)
-    std::fprintf(err_, "{\"result\":%s,\"code\":%d}\n", JsonString(finalText).c_str(), code);
-  std::fprintf(code == kSuccess ? out_ : err_, "%s\n", finalText.c_str());
+  EmitJson("\"result\":" + JsonString(finalText) + ",\"code\":" + std::to_string(code));
+  PrintLine(code == kSuccess ? out_ : err_, finalText);
   std::fflush(out_);
   std::fflush(err_);
   return code;

@@ -28,9 +28,10 @@ enum ExitCode : int {
 class ConsoleUi final : public DialogUi {
  public:
   // `filePath` answers both file dialogs. Progress is drawn on `err`; a bar only where it is a
-  // terminal (`errIsTerminal`) unless asked for.
+  // terminal (`errIsTerminal`) unless asked for. With a `device` (one of several runs), every line
+  // begins with "<device>: " and every JSON object with its "device" member.
   ConsoleUi(std::string filePath, ProgressStyle progress, bool quiet, std::FILE* out, std::FILE* err,
-            bool errIsTerminal);
+            bool errIsTerminal, std::string device = "");
 
   void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) override;
   void ShowAppMessage(const std::string& text) override;
@@ -50,6 +51,10 @@ class ConsoleUi final : public DialogUi {
   // A line of the outcome that no dialog box shows: what was wrong with an image file, a device
   // count.
   void AddDetail(const std::string& text, bool failure);
+  // With JSON progress, one object of the given members ("\"bus\":1,...") on `err` at once.
+  void EmitJson(const std::string& members);
+  // When the outcome is one of no device, `text` is shown in its place.
+  void ReplaceNoDeviceOutcome(std::string text) { noDeviceOutcome_ = std::move(text); }
   // Ends the run with a final line of the front end's own, e.g. a file that cannot be read before
   // any operation ran.
   int Finish(const std::string& finalText, int code);
@@ -66,12 +71,15 @@ class ConsoleUi final : public DialogUi {
   };
 
   void EndBar();
+  void PrintLine(std::FILE* stream, const std::string& text) const;
 
   std::string filePath_;
   ProgressStyle progress_;
   bool quiet_;
   std::FILE* out_;
   std::FILE* err_;
+  std::string device_;
+  std::string noDeviceOutcome_;
   std::vector<Line> lines_;
   bool entryPointMissing_ = false;
   bool barOpen_ = false;

@@ -45,6 +45,9 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--log", line.logPath, "append a line per transfer with the device to this file");
   app.add_flag("-q,--quiet", line.quiet, "only the outcome and what went wrong");
+  CLI::Option* device =
+      app.add_option("--device", line.device, "the USB device at BUS-PORT[.PORT...], as lsusb -t shows it (Linux)");
+  app.add_flag("--all", line.all, "run the command on every identified USB device in turn (Linux)")->excludes(device);
 
   struct Entry {
     const char* name;

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 
+#include "link/usb_bus.h"
 #include "ops/operations.h"
 
 namespace hnx::cli {
@@ -19,6 +20,10 @@ StagingPaths StagingForThisRun();
 // The transfer library used without --library: ZB_USB.DLL beside the program on Windows; none
 // elsewhere ("").
 std::string DefaultTransferLibraryPath();
+
+// The system's own way to the device, used when no library is named: libusb on Linux; none on
+// Windows, where the vendor library is the way (nullptr, as when libusb cannot start).
+std::unique_ptr<UsbBus> MakeSystemUsb();
 
 // The USB hubs as the presence scan walks them; elsewhere a driver that opens nothing.
 std::unique_ptr<HubDriver> MakeHubDriver();

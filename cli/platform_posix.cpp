@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "cli/platform.h"
+#include "link/usb_transport_libusb.h"
 
 namespace hnx::cli {
 namespace {
@@ -31,6 +32,10 @@ StagingPaths StagingForThisRun() {
 
 std::string DefaultTransferLibraryPath() {
   return "";
+}
+
+std::unique_ptr<UsbBus> MakeSystemUsb() {
+  return MakeLibusbBus();
 }
 
 std::unique_ptr<HubDriver> MakeHubDriver() {

@@ -12,6 +12,10 @@ std::string DefaultTransferLibraryPath() {
   return TransferLibraryPathBeside(ProgramPath());
 }
 
+std::unique_ptr<UsbBus> MakeSystemUsb() {
+  return nullptr;
+}
+
 std::unique_ptr<HubDriver> MakeHubDriver() {
   return std::make_unique<Win32HubDriver>();
 }

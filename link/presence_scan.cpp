@@ -224,6 +224,12 @@ bool DeviceIdentifies(HubDriver& driver, HubDriver::Handle hub, std::uint32_t po
   return AcceptsReply(data, returned) && TextMatches(data);
 }
 
+bool IdentificationDescriptorMatches(std::span<const std::uint8_t> descriptor) {
+  const auto received = static_cast<std::uint32_t>(descriptor.size());
+  return received >= 2 && AcceptsReply(descriptor, received + usb::kDescriptorRequestHeaderSize) &&
+         TextMatches(descriptor);
+}
+
 void CountAttachedDevices(HubDriver& driver, std::uint32_t& deviceCount) {
   deviceCount = PresenceScan(driver).Run();
 }

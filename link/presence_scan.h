@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -46,6 +47,10 @@ class Win32HubDriver final : public HubDriver {
   int ConvertWideToNarrow(const char16_t* text, char* output, int outputSize) override;
 };
 #endif
+
+// A string descriptor as the device sent it (all the bytes received): true when it is well formed
+// (type 3, bLength the bytes received, even and not 0) and its text equals kIdentificationText.
+bool IdentificationDescriptorMatches(std::span<const std::uint8_t> descriptor);
 
 // The whole walk; always writes the count.
 void CountAttachedDevices(HubDriver& driver, std::uint32_t& deviceCount);

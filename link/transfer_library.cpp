@@ -7,7 +7,7 @@
 namespace hnx {
 
 TransferLibrary::TransferLibrary(DynamicLibrary& loader, const std::string& path, TransferLog* log)
-    : loader_(loader), log_(log), handle_(path.empty() ? nullptr : loader.Load(path)) {
+    : loader_(&loader), log_(log), handle_(path.empty() ? nullptr : loader.Load(path)) {
   if (handle_ == nullptr) return;
   openPipe_ = Resolve<UsbOpenPipeFn>(kUsbOpenPipeName);
   closePipe_ = Resolve<UsbClosePipeFn>(kUsbClosePipeName);
@@ -15,9 +15,11 @@ TransferLibrary::TransferLibrary(DynamicLibrary& loader, const std::string& path
   bulkRead_ = Resolve<UsbBulkReadFn>(kUsbBulkReadName);
 }
 
+TransferLibrary::TransferLibrary(Transport& transport, TransferLog* log) : transport_(&transport), log_(log) {}
+
 template <typename Function>
 Function TransferLibrary::Resolve(const char* name) {
-  void* address = loader_.Resolve(handle_, name);
+  void* address = loader_->Resolve(handle_, name);
   if (address == nullptr) missing_.push_back(name);
   return reinterpret_cast<Function>(address);
 }
@@ -31,8 +33,8 @@ void TransferLibrary::Log(TraceRecord record) {
 }
 
 bool TransferLibrary::OpenPipe() {
-  if (openPipe_ == nullptr) return false;
-  const bool opened = openPipe_() != 0;
+  if (!canOpenPipe()) return false;
+  const bool opened = transport_ != nullptr ? transport_->OpenPipe() : openPipe_() != 0;
   Log({TraceRecord::Call::OpenPipe, 0, 0, opened, {}});
   if (!opened) return false;
   pipeOpen_ = true;
@@ -40,10 +42,11 @@ bool TransferLibrary::OpenPipe() {
 }
 
 bool TransferLibrary::BulkWrite(const std::uint8_t* data, std::uint32_t length) {
-  if (bulkWrite_ == nullptr) return false;
+  if (!Writes()) return false;
   std::uint32_t count = 0;
   // The library's signature takes a non-const pointer; it does not write through it.
-  const bool reported = bulkWrite_(const_cast<std::uint8_t*>(data), length, &count) != 0;
+  const bool reported = transport_ != nullptr ? transport_->BulkWrite(data, length, count)
+                                              : bulkWrite_(const_cast<std::uint8_t*>(data), length, &count) != 0;
   if (log_ != nullptr) {
     TraceRecord record{TraceRecord::Call::BulkWrite, length, count, reported, {}};
     if (length == kFrameLength) record.bytes.assign(data, data + length);
@@ -53,9 +56,10 @@ bool TransferLibrary::BulkWrite(const std::uint8_t* data, std::uint32_t length) 
 }
 
 bool TransferLibrary::BulkRead(std::uint8_t* buffer, std::uint32_t length) {
-  if (bulkRead_ == nullptr) return false;
+  if (!Reads()) return false;
   std::uint32_t count = 0;
-  const bool reported = bulkRead_(buffer, length, &count) != 0;
+  const bool reported =
+      transport_ != nullptr ? transport_->BulkRead(buffer, length, count) : bulkRead_(buffer, length, &count) != 0;
   if (log_ != nullptr) {
     TraceRecord record{TraceRecord::Call::BulkRead, length, count, reported, {}};
     if (length == 1 && reported && count == 1) record.bytes.push_back(buffer[0]);
@@ -65,8 +69,9 @@ bool TransferLibrary::BulkRead(std::uint8_t* buffer, std::uint32_t length) {
 }
 
 void TransferLibrary::ClosePipe() {
-  if (pipeOpen_ && closePipe_ != nullptr) {
-    closePipe_();
+  if (pipeOpen_ && (closePipe_ != nullptr || transport_ != nullptr)) {
+    if (transport_ != nullptr) transport_->ClosePipe();
+    else closePipe_();
     Log({TraceRecord::Call::ClosePipe, 0, 0, true, {}});
   }
   pipeOpen_ = false;
@@ -78,8 +83,9 @@ void TransferLibrary::Unload() {
 }
 
 void TransferLibrary::UnloadKeepingPipeOpen() {
-  if (handle_ != nullptr) loader_.Unload(handle_);
+  if (handle_ != nullptr) loader_->Unload(handle_);
   handle_ = nullptr;
+  transport_ = nullptr;
   openPipe_ = nullptr;
   closePipe_ = nullptr;
   bulkWrite_ = nullptr;

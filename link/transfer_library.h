@@ -57,6 +57,18 @@ class PlatformDynamicLibrary final : public DynamicLibrary {
   void Unload(Handle library) override;
 };
 
+// The four operations of the transfer library's contract from another source than a loaded library,
+// e.g. the system's own USB access: open the pipe (true when it is open), close it, and one bulk write
+// or read (true on success, with `count` the bytes moved).
+class Transport {
+ public:
+  virtual ~Transport() = default;
+  virtual bool OpenPipe() = 0;
+  virtual void ClosePipe() = 0;
+  virtual bool BulkWrite(const std::uint8_t* data, std::uint32_t length, std::uint32_t& count) = 0;
+  virtual bool BulkRead(std::uint8_t* buffer, std::uint32_t length, std::uint32_t& count) = 0;
+};
+
 class TransferLibrary {
  public:
   // Loads the library at `path` (nothing for "") and resolves USB_Open_PIPE, USB_Close_PIPE,
@@ -64,14 +76,17 @@ class TransferLibrary {
   // caller to report. A library that cannot be loaded resolves nothing and lacks nothing. Every call
   // of an entry point is reported to `log` when there is one.
   TransferLibrary(DynamicLibrary& loader, const std::string& path, TransferLog* log = nullptr);
+  // Binds `transport` in place of a library: it counts as loaded with every entry point, until
+  // unloaded.
+  TransferLibrary(Transport& transport, TransferLog* log = nullptr);
   ~TransferLibrary();
   TransferLibrary(const TransferLibrary&) = delete;
   TransferLibrary& operator=(const TransferLibrary&) = delete;
 
-  bool loaded() const { return handle_ != nullptr; }
+  bool loaded() const { return handle_ != nullptr || transport_ != nullptr; }
   const std::vector<std::string>& missingEntryPoints() const { return missing_; }
   // The library is loaded and USB_Open_PIPE was resolved, so OpenPipe can ask the device at all.
-  bool canOpenPipe() const { return openPipe_ != nullptr; }
+  bool canOpenPipe() const { return openPipe_ != nullptr || transport_ != nullptr; }
   bool pipeOpen() const { return pipeOpen_; }
 
   // One call of USB_Open_PIPE; false when the device answered 0 or the entry point is missing.
@@ -94,9 +109,12 @@ class TransferLibrary {
   Function Resolve(const char* name);
 
   void Log(TraceRecord record);
+  bool Writes() const { return bulkWrite_ != nullptr || transport_ != nullptr; }
+  bool Reads() const { return bulkRead_ != nullptr || transport_ != nullptr; }
 
-  DynamicLibrary& loader_;
-  TransferLog* log_;
+  DynamicLibrary* loader_ = nullptr;
+  Transport* transport_ = nullptr;
+  TransferLog* log_ = nullptr;
   DynamicLibrary::Handle handle_ = nullptr;
   std::vector<std::string> missing_;
   UsbOpenPipeFn openPipe_ = nullptr;

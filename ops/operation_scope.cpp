@@ -32,7 +32,9 @@ OperationScope::~OperationScope() {
 }
 
 TransferLibrary& OperationScope::BindLibrary() {
-  TransferLibrary& link = link_.emplace(context_.libraries, context_.transferLibraryPath, context_.transferLog);
+  TransferLibrary& link = context_.transport != nullptr
+                              ? link_.emplace(*context_.transport, context_.transferLog)
+                              : link_.emplace(context_.libraries, context_.transferLibraryPath, context_.transferLog);
   for (const std::string& name : link.missingEntryPoints())
     context_.ui.ShowAppMessage(MissingEntryPointText(name));
   return link;

@@ -76,6 +76,8 @@ struct OperationContext {
   StagingPaths staging;
   // What front ends other than the dialog choose.
   TransferLog* transferLog = nullptr;  // told of every call of an entry point
+  // Bound in place of the library at transferLibraryPath when set, e.g. the system's USB access.
+  Transport* transport = nullptr;
   // How many seconds to keep trying to open the pipe; unset: the update 30, the others not again.
   std::optional<std::uint32_t> openWaitSeconds{};
   // Write and Verify: the image file's content as read and decoded beforehand, in place of reading

@@ -1,0 +1,251 @@
+#include "link/usb_transport_libusb.h"
+
+#include <libusb.h>
+
+#include <algorithm>
+#include <array>
+#include <span>
+
+#include "link/presence_scan.h"
+
+namespace hnx {
+namespace {
+
+constexpr int kInterface = 0;
+constexpr std::size_t kMaxPortDepth = 7;
+constexpr std::size_t kStringDescriptorRoom = 255;
+
+using DeviceRef = std::unique_ptr<libusb_device, decltype(&libusb_unref_device)>;
+
+class DeviceList {
+ public:
+  explicit DeviceList(libusb_context* context) {
+    const ssize_t count = libusb_get_device_list(context, &devices_);
+    count_ = count > 0 ? static_cast<std::size_t>(count) : 0;
+  }
+  ~DeviceList() {
+    if (devices_ != nullptr) libusb_free_device_list(devices_, 1);
+  }
+  DeviceList(const DeviceList&) = delete;
+  DeviceList& operator=(const DeviceList&) = delete;
+
+  std::span<libusb_device*> devices() const { return {devices_, count_}; }
+
+ private:
+  libusb_device** devices_ = nullptr;
+  std::size_t count_ = 0;
+};
+
+UsbLocation LocationOf(libusb_device* device) {
+  std::array<std::uint8_t, kMaxPortDepth> ports{};
+  const int depth = std::max(libusb_get_port_numbers(device, ports.data(), static_cast<int>(ports.size())), 0);
+  return {libusb_get_bus_number(device), {ports.begin(), ports.begin() + depth}};
+}
+
+std::string SpeedText(int speed) {
+  switch (speed) {
+    case LIBUSB_SPEED_LOW:
+      return "1.5 Mbit/s";
+    case LIBUSB_SPEED_FULL:
+      return "12 Mbit/s";
+    case LIBUSB_SPEED_HIGH:
+      return "480 Mbit/s";
+    case LIBUSB_SPEED_SUPER:
+      return "5 Gbit/s";
+    case LIBUSB_SPEED_SUPER_PLUS:
+      return "10 Gbit/s";
+    default:
+      return "unknown speed";
+  }
+}
+
+bool IsHub(libusb_device* device) {
+  libusb_device_descriptor descriptor{};
+  return libusb_get_device_descriptor(device, &descriptor) == LIBUSB_SUCCESS &&
+         descriptor.bDeviceClass == LIBUSB_CLASS_HUB;
+}
+
+bool Identifies(libusb_device_handle* handle) {
+  std::array<unsigned char, kStringDescriptorRoom> descriptor{};
+  const int received = libusb_control_transfer(
+      handle, LIBUSB_ENDPOINT_IN, LIBUSB_REQUEST_GET_DESCRIPTOR,
+      static_cast<std::uint16_t>(LIBUSB_DT_STRING << 8 | kIdentificationDescriptorIndex), kIdentificationLanguage,
+      descriptor.data(), static_cast<std::uint16_t>(descriptor.size()), kUsbTransferTimeoutMilliseconds);
+  return received > 0 &&
+         IdentificationDescriptorMatches(std::span(descriptor.data(), static_cast<std::size_t>(received)));
+}
+
+struct Identified {
+  std::vector<DeviceRef> devices;
+  std::uint32_t denied = 0;
+};
+
+// Asks every device but the hubs, or only the one at `only`.
+Identified FindIdentified(libusb_context* context, const std::optional<UsbLocation>& only) {
+  Identified found;
+  const DeviceList list(context);
+  for (libusb_device* device : list.devices()) {
+    if (IsHub(device) || (only && LocationOf(device) != *only)) continue;
+    libusb_device_handle* handle = nullptr;
+    const int opened = libusb_open(device, &handle);
+    if (opened == LIBUSB_ERROR_ACCESS) ++found.denied;
+    if (opened != LIBUSB_SUCCESS) continue;
+    const bool ours = Identifies(handle);
+    libusb_close(handle);
+    if (ours) found.devices.emplace_back(libusb_ref_device(device), &libusb_unref_device);
+  }
+  return found;
+}
+
+struct BulkEndpoints {
+  std::uint8_t out = 0;
+  std::uint8_t in = 0;
+};
+
+const libusb_interface_descriptor* FirstSettingOfInterface(const libusb_config_descriptor& config, int number) {
+  for (std::uint8_t i = 0; i < config.bNumInterfaces; ++i) {
+    const libusb_interface& candidate = config.interface[i];
+    if (candidate.num_altsetting > 0 && candidate.altsetting[0].bInterfaceNumber == number)
+      return &candidate.altsetting[0];
+  }
+  return nullptr;
+}
+
+std::optional<BulkEndpoints> FindBulkEndpoints(libusb_device* device) {
+  libusb_config_descriptor* config = nullptr;
+  if (libusb_get_active_config_descriptor(device, &config) != LIBUSB_SUCCESS) return std::nullopt;
+  BulkEndpoints endpoints;
+  if (const libusb_interface_descriptor* setting = FirstSettingOfInterface(*config, kInterface)) {
+    for (std::uint8_t i = 0; i < setting->bNumEndpoints; ++i) {
+      const libusb_endpoint_descriptor& endpoint = setting->endpoint[i];
+      if ((endpoint.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) != LIBUSB_TRANSFER_TYPE_BULK) continue;
+      std::uint8_t& slot = (endpoint.bEndpointAddress & LIBUSB_ENDPOINT_IN) != 0 ? endpoints.in : endpoints.out;
+      if (slot == 0) slot = endpoint.bEndpointAddress;
+    }
+  }
+  libusb_free_config_descriptor(config);
+  if (endpoints.out == 0 || endpoints.in == 0) return std::nullopt;
+  return endpoints;
+}
+
+class LibusbTransport final : public UsbTransport {
+ public:
+  LibusbTransport(libusb_context* context, std::optional<UsbLocation> location)
+      : context_(context), location_(std::move(location)) {}
+  // A pipe left open (exit ISP) is not released: closing the device gives up its claim as well.
+  ~LibusbTransport() override { CloseDevice(); }
+  LibusbTransport(const LibusbTransport&) = delete;
+  LibusbTransport& operator=(const LibusbTransport&) = delete;
+
+  bool OpenPipe() override;
+  void ClosePipe() override;
+  bool BulkWrite(const std::uint8_t* data, std::uint32_t length, std::uint32_t& count) override {
+    // libusb takes a non-const buffer for both directions; it does not write to an OUT buffer.
+    return Transfer(endpoints_.out, const_cast<std::uint8_t*>(data), length, count);
+  }
+  bool BulkRead(std::uint8_t* buffer, std::uint32_t length, std::uint32_t& count) override {
+    return Transfer(endpoints_.in, buffer, length, count);
+  }
+  std::uint32_t deniedAtLastOpen() const override { return denied_; }
+
+ private:
+  bool Claim();
+  void CloseDevice();
+  bool Transfer(std::uint8_t endpoint, std::uint8_t* data, std::uint32_t length, std::uint32_t& count);
+
+  libusb_context* context_;
+  std::optional<UsbLocation> location_;
+  libusb_device_handle* handle_ = nullptr;
+  BulkEndpoints endpoints_;
+  bool driverDetached_ = false;
+  std::uint32_t denied_ = 0;
+};
+
+bool LibusbTransport::OpenPipe() {
+  if (handle_ != nullptr) return true;
+  const Identified found = FindIdentified(context_, location_);
+  denied_ = found.denied;
+  if (found.devices.size() != 1) return false;
+  libusb_device* device = found.devices.front().get();
+  const std::optional<BulkEndpoints> endpoints = FindBulkEndpoints(device);
+  if (!endpoints || libusb_open(device, &handle_) != LIBUSB_SUCCESS) {
+    handle_ = nullptr;
+    return false;
+  }
+  endpoints_ = *endpoints;
+  if (Claim()) return true;
+  CloseDevice();
+  return false;
+}
+
+bool LibusbTransport::Claim() {
+  if (libusb_kernel_driver_active(handle_, kInterface) == 1) {
+    if (libusb_detach_kernel_driver(handle_, kInterface) != LIBUSB_SUCCESS) return false;
+    driverDetached_ = true;
+  }
+  return libusb_claim_interface(handle_, kInterface) == LIBUSB_SUCCESS;
+}
+
+void LibusbTransport::ClosePipe() {
+  if (handle_ == nullptr) return;
+  libusb_release_interface(handle_, kInterface);
+  CloseDevice();
+}
+
+void LibusbTransport::CloseDevice() {
+  if (handle_ == nullptr) return;
+  if (driverDetached_) libusb_attach_kernel_driver(handle_, kInterface);
+  driverDetached_ = false;
+  libusb_close(handle_);
+  handle_ = nullptr;
+}
+
+bool LibusbTransport::Transfer(std::uint8_t endpoint, std::uint8_t* data, std::uint32_t length,
+                               std::uint32_t& count) {
+  count = 0;
+  if (handle_ == nullptr) return false;
+  int moved = 0;
+  const int result = libusb_bulk_transfer(handle_, endpoint, data, static_cast<int>(length), &moved,
+                                          kUsbTransferTimeoutMilliseconds);
+  count = static_cast<std::uint32_t>(std::max(moved, 0));
+  return result == LIBUSB_SUCCESS;
+}
+
+bool InBusOrder(const UsbDeviceEntry& a, const UsbDeviceEntry& b) {
+  if (a.location.bus != b.location.bus) return a.location.bus < b.location.bus;
+  return a.location.ports < b.location.ports;
+}
+
+class LibusbBus final : public UsbBus {
+ public:
+  explicit LibusbBus(libusb_context* context) : context_(context) {}
+  ~LibusbBus() override { libusb_exit(context_); }
+  LibusbBus(const LibusbBus&) = delete;
+  LibusbBus& operator=(const LibusbBus&) = delete;
+
+  UsbSurvey Survey() override {
+    const Identified found = FindIdentified(context_, std::nullopt);
+    UsbSurvey survey{{}, found.denied};
+    for (const DeviceRef& device : found.devices)
+      survey.devices.push_back({LocationOf(device.get()), SpeedText(libusb_get_device_speed(device.get()))});
+    std::sort(survey.devices.begin(), survey.devices.end(), InBusOrder);
+    return survey;
+  }
+
+  std::unique_ptr<UsbTransport> Connect(const std::optional<UsbLocation>& location) override {
+    return std::make_unique<LibusbTransport>(context_, location);
+  }
+
+ private:
+  libusb_context* context_;
+};
+
+}  // namespace
+
+std::unique_ptr<UsbBus> MakeLibusbBus() {
+  libusb_context* context = nullptr;
+  if (libusb_init(&context) != LIBUSB_SUCCESS) return nullptr;
+  return std::make_unique<LibusbBus>(context);
+}
+
+}  // namespace hnx

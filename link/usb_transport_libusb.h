@@ -1,0 +1,22 @@
+// The USB buses through libusb-1.0 and the kernel's USB file system (Linux). A device is ours when
+// its string descriptor 0xFF in language 0x2861 reads the identification text, the rule of the
+// Windows hub walk (presence_scan.h). Devices that cannot be opened or refuse the request are
+// passed over; those refused for lack of permission are counted.
+#pragma once
+
+#include <memory>
+
+#include "link/usb_bus.h"
+
+namespace hnx {
+
+// Every transfer, the identification request included, ends by then: an unplugged or silent device
+// is a failed transfer.
+inline constexpr unsigned kUsbTransferTimeoutMilliseconds = 5000;
+
+// One libusb context; nullptr when libusb cannot start. The transports it hands out must not outlive
+// it. Opening a transport claims interface 0 (detaching a kernel driver bound to it) and takes the
+// interface's first bulk OUT and first bulk IN endpoints; closing releases both.
+std::unique_ptr<UsbBus> MakeLibusbBus();
+
+}  // namespace hnx

@@ -1,0 +1,289 @@
+// hnx-update on Linux without a transfer library: libusb against devices emulated on umockdev. The
+// seams are the simulated devices' traces and flash, the program's lines and exit code, and the
+// files it leaves.
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "scripted_usb.h"
+#include "support/rig.h"
+
+namespace hnx::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using Kind = ScriptedDeviceSpec::Kind;
+
+constexpr std::size_t kStateHeaderLength = 14;  // of the simulator library's state file
+constexpr char kPermissionText[] =
+    "No permission to open 1 USB device: install the udev rule 60-hnx-update.rules (packaging/) and plug the "
+    "device in again.";
+
+ScriptedDeviceSpec Device(const std::string& location, Kind kind = Kind::Ours) {
+  ScriptedDeviceSpec spec;
+  spec.location = location;
+  spec.kind = kind;
+  return spec;
+}
+
+ScriptedDeviceSpec WithFaults(ScriptedDeviceSpec spec, const std::string& faults) {
+  spec.faults = faults;
+  return spec;
+}
+
+// The opcodes of the command frames that the device took whole.
+std::vector<std::string> FrameOpcodes(const std::vector<std::string>& trace) {
+  std::vector<std::string> opcodes;
+  for (const std::string& line : trace)
+    if (line.rfind("write 10 10 1 ", 0) == 0) opcodes.push_back(line.substr(14, 2));
+  return opcodes;
+}
+
+class UsbCliTest : public ::testing::Test {
+ protected:
+  ProgramRun Run(const std::vector<std::string>& args, const std::vector<std::string>& environment = {}) {
+    return usb_.Run(HNX_CLI_PROGRAM, args, temp_.Path(""), environment);
+  }
+
+  std::string WriteImage(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    const std::string path = temp_.Path(name);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return path;
+  }
+
+  TempFolder temp_;
+  ScriptedUsb usb_;
+  std::vector<std::uint8_t> pattern_ = PatternImage(0x10000);
+  std::string image_ = WriteImage("image.bin", pattern_);
+};
+
+TEST_F(UsbCliTest, UpdateProgramsTheEmbeddedImageLogsEveryTransferAndReleasesTheDevice) {
+  ScriptedDevice& device = usb_.Add(Device("1-4.2"));
+  const ProgramRun result = Run({"--log", temp_.Path("transfers.log"), "update"});
+  EXPECT_EQ(result.code, 0);
+  EXPECT_THAT(result.out, ElementsAre("Auto Command Succeeded !!"));
+  EXPECT_THAT(result.err, IsEmpty());
+  EXPECT_EQ(device.Flash(), FileBytes(HNX_FIRMWARE_IMAGE));
+  const std::vector<std::string> trace = device.TraceLines();
+  ASSERT_EQ(trace.size(), 1 + 2 + 3 * 1024 + 3 * 1024 + 3u);  // open, erase, programs, reads, finish, exit, close
+  EXPECT_EQ(trace.front(), "open 1");
+  EXPECT_EQ(trace.back(), "close");
+  EXPECT_EQ(FileLines(temp_.Path("transfers.log")), trace);
+  EXPECT_EQ(device.claims(), 1u);
+  EXPECT_EQ(device.releases(), 1u);
+}
+
+// Each command through libusb makes the transfers that the same command makes through the simulator
+// library, line for line, and leaves the same flash and the same lines.
+TEST_F(UsbCliTest, EveryCommandMakesTheSameTransfersAsThroughTheLibrary) {
+  ScriptedDevice& device = usb_.Add(Device("1-2"));
+  const std::string state = temp_.Path("library.state"), libraryTrace = temp_.Path("library.trace");
+  const std::vector<std::string> simulator = {"HNX_SIM_STATE=" + state, "HNX_SIM_TRACE=" + libraryTrace};
+  const std::vector<std::vector<std::string>> commands = {
+      {"write", image_}, {"verify", image_}, {"read", temp_.Path("flash.dmp")}, {"protect"},
+      {"read", temp_.Path("protected.dmp")}, {"erase"}, {"update", "--image", image_}, {"exit-isp"}};
+  for (const std::vector<std::string>& command : commands) {
+    SCOPED_TRACE(command.front());
+    device.ClearTrace();
+    std::filesystem::remove(libraryTrace);
+    const ProgramRun overUsb = Run(command);
+    std::vector<std::string> withLibrary = {"--library", HNX_SIM_LIBRARY};
+    withLibrary.insert(withLibrary.end(), command.begin(), command.end());
+    const ProgramRun overLibrary = Run(withLibrary, simulator);
+    EXPECT_EQ(overUsb.code, 0);
+    EXPECT_EQ(overUsb.code, overLibrary.code);
+    EXPECT_EQ(overUsb.out, overLibrary.out);
+    EXPECT_EQ(overUsb.err, overLibrary.err);
+    EXPECT_EQ(device.TraceLines(), FileLines(libraryTrace));
+    const std::vector<std::uint8_t> saved = FileBytes(state);
+    EXPECT_EQ(device.Flash(), std::vector(saved.begin() + kStateHeaderLength, saved.end()));
+  }
+  EXPECT_EQ(FileBytes(temp_.Path("flash.dmp")), pattern_);
+  EXPECT_EQ(FileBytes(temp_.Path("protected.dmp")), std::vector<std::uint8_t>(0x10000, 0x00));
+  // Exit ISP leaves the pipe open: the interface is not released, the device only closed.
+  EXPECT_EQ(device.claims(), device.releases() + 1);
+}
+
+TEST_F(UsbCliTest, ForeignDevicesAreNeverCountedNorWrittenTo) {
+  ScriptedDevice& foreign = usb_.Add(Device("1-1", Kind::Foreign));
+  ScriptedDevice& ours = usb_.Add(Device("1-2"));
+  ScriptedDevice& alsoForeign = usb_.Add(Device("2-1", Kind::Foreign));
+  const ProgramRun listed = Run({"list"});
+  EXPECT_EQ(listed.code, 0);
+  EXPECT_THAT(listed.out, ElementsAre("1-2: bus 1, port 2, 12 Mbit/s", "1 device attached", "ZB44xx Found !"));
+  const ProgramRun updated = Run({"erase"});
+  EXPECT_EQ(updated.code, 0);
+  EXPECT_EQ(FrameOpcodes(ours.TraceLines()).front(), "25");
+  for (ScriptedDevice* device : {&foreign, &alsoForeign}) {
+    EXPECT_EQ(device->bulkTransfers(), 0u);
+    EXPECT_EQ(device->claims(), 0u);
+    EXPECT_THAT(device->TraceLines(), IsEmpty());
+  }
+}
+
+TEST_F(UsbCliTest, ListInJsonGivesOneObjectPerDeviceThenTheResult) {
+  ScriptedDeviceSpec fast = Device("3-1.4.2");
+  fast.speed = "480";
+  usb_.Add(fast);
+  usb_.Add(Device("1-7"));
+  const ProgramRun result = Run({"--progress", "json", "list"});
+  EXPECT_EQ(result.code, 0);
+  EXPECT_THAT(result.err, ElementsAre(R"({"device":"1-7","bus":1,"port":"7","speed":"12 Mbit/s"})",
+                                      R"({"device":"3-1.4.2","bus":3,"port":"1.4.2","speed":"480 Mbit/s"})",
+                                      R"({"result":"ZB44xx Found !","code":0})"));
+  EXPECT_THAT(result.out, ElementsAre("1-7: bus 1, port 7, 12 Mbit/s", "3-1.4.2: bus 3, port 1.4.2, 480 Mbit/s",
+                                      "2 devices attached", "ZB44xx Found !"));
+}
+
+TEST_F(UsbCliTest, SeveralDevicesWithoutAChoiceAreRefusedAndNoneIsTouched) {
+  ScriptedDevice& first = usb_.Add(Device("1-3"));
+  ScriptedDevice& second = usb_.Add(Device("1-4.2"));
+  const ProgramRun result = Run({"update"});
+  EXPECT_EQ(result.code, 64);
+  EXPECT_THAT(result.out, IsEmpty());
+  EXPECT_THAT(result.err, ElementsAre("1-3: bus 1, port 3, 12 Mbit/s", "1-4.2: bus 1, port 4.2, 12 Mbit/s",
+                                      "2 devices attached: choose one with --device or every one with --all."));
+  EXPECT_EQ(first.claims() + second.claims(), 0u);
+}
+
+TEST_F(UsbCliTest, DeviceChoosesOneByItsPortPath) {
+  ScriptedDevice& first = usb_.Add(Device("1-3"));
+  ScriptedDevice& second = usb_.Add(Device("1-4.2"));
+  const ProgramRun result = Run({"--device", "1-4.2", "write", image_});
+  EXPECT_EQ(result.code, 0);
+  EXPECT_THAT(result.out, ElementsAre("Write Command Succeeded !"));
+  EXPECT_EQ(second.Flash(), pattern_);
+  EXPECT_EQ(first.claims(), 0u);
+  EXPECT_EQ(first.Flash(), std::vector<std::uint8_t>(0x10000, 0xFF));
+}
+
+struct DeviceArgumentCase {
+  const char* name;
+  std::vector<std::string> args;
+  int code;
+  std::vector<std::string> err;
+};
+
+// clang-format off
+const DeviceArgumentCase kDeviceArgumentCases[] = {
+    {"NotAPortPath", {"--device", "1.4", "erase"}, 64,
+     {"--device takes BUS-PORT[.PORT...] as lsusb -t shows it, e.g. 1-4.2, not 1.4"}},
+    {"PortZero", {"--device", "1-0", "erase"}, 64,
+     {"--device takes BUS-PORT[.PORT...] as lsusb -t shows it, e.g. 1-4.2, not 1-0"}},
+    {"NobodyThere", {"--device", "1-9", "erase"}, 69, {"Can't find the device!"}},
+    {"WithALibrary", {"--library", HNX_SIM_LIBRARY, "--device", "1-3", "erase"}, 64,
+     {"--device and --all choose among the system's USB devices; a transfer library has one."}},
+    {"AllAndDevice", {"--all", "--device", "1-3", "erase"}, 64,
+     {"--device excludes --all", "Run with --help for more information."}},
+    {"AllIntoOneFile", {"--all", "read", "flash.dmp"}, 64, {"read writes one file: choose one device with --device."}},
+};
+// clang-format on
+
+void PrintTo(const DeviceArgumentCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class UsbDeviceArgument : public UsbCliTest, public ::testing::WithParamInterface<DeviceArgumentCase> {};
+
+TEST_P(UsbDeviceArgument, IsRefusedBeforeAnyTransfer) {
+  ScriptedDevice& device = usb_.Add(Device("1-3"));
+  const ProgramRun result = Run(GetParam().args);
+  EXPECT_EQ(result.code, GetParam().code);
+  EXPECT_THAT(result.out, IsEmpty());
+  EXPECT_EQ(result.err, GetParam().err);
+  EXPECT_EQ(device.bulkTransfers(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Usb, UsbDeviceArgument, ::testing::ValuesIn(kDeviceArgumentCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(UsbCliTest, AllRunsOnEachDeviceAndEndsWithTheFirstFailure) {
+  ScriptedDevice& first = usb_.Add(Device("1-3"));
+  ScriptedDevice& failing = usb_.Add(WithFaults(Device("1-4.2"), "fail-transfer=40"));
+  ScriptedDevice& last = usb_.Add(Device("2-1"));
+  const ProgramRun result = Run({"--all", "update", "--image", image_});
+  EXPECT_EQ(result.code, 74);
+  EXPECT_THAT(result.out, ElementsAre("1-3: Auto Command Succeeded !!", "2-1: Auto Command Succeeded !!"));
+  EXPECT_THAT(result.err, ElementsAre("1-4.2: Flash Write Failure !!", "2 of 3 devices succeeded"));
+  EXPECT_EQ(first.Flash(), pattern_);
+  EXPECT_EQ(last.Flash(), pattern_);
+  EXPECT_NE(failing.Flash(), pattern_);
+  EXPECT_EQ(failing.TraceLines().back(), "close");
+  EXPECT_EQ(failing.claims(), failing.releases());
+}
+
+TEST_F(UsbCliTest, AllSucceedsWhenEveryDeviceDoes) {
+  usb_.Add(Device("1-3"));
+  usb_.Add(Device("1-5"));
+  const ProgramRun result = Run({"--all", "--progress", "json", "erase"});
+  EXPECT_EQ(result.code, 0);
+  EXPECT_THAT(result.out, ElementsAre("1-3: Mass Erase Command Succeeded !", "1-5: Mass Erase Command Succeeded !",
+                                      "2 of 2 devices succeeded"));
+  std::vector<std::string> results;
+  std::copy_if(result.err.begin(), result.err.end(), std::back_inserter(results),
+               [](const std::string& line) { return line.find("\"result\"") != std::string::npos; });
+  EXPECT_THAT(results, ElementsAre(R"({"device":"1-3","result":"Mass Erase Command Succeeded !","code":0})",
+                                   R"({"device":"1-5","result":"Mass Erase Command Succeeded !","code":0})",
+                                   R"({"result":"2 of 2 devices succeeded","code":0})"));
+}
+
+// The device takes the first block's frame, data and status, and answers nothing after: the next
+// frame times out, and the program ends with a transfer failure.
+TEST_F(UsbCliTest, ADeviceThatStopsAnsweringIsATransferFailure) {
+  ScriptedDeviceSpec spec = Device("1-2");
+  spec.answeredTransfers = 3;
+  ScriptedDevice& device = usb_.Add(spec);
+  const ProgramRun result = Run({"--log", temp_.Path("transfers.log"), "write", image_});
+  EXPECT_EQ(result.code, 74);
+  EXPECT_THAT(result.err, ElementsAre("Flash Write Failure !!"));
+  EXPECT_THAT(FileLines(temp_.Path("transfers.log")),
+              ElementsAre("open 1", "write 10 10 1 28 00 00 00 00 00 00 00 40 00", "write 64 64 1",
+                          "read 1 1 1 00", "write 10 0 0 28 00 00 00 00 00 40 00 40 00", "close"));
+  EXPECT_EQ(device.claims(), device.releases());
+}
+
+TEST_F(UsbCliTest, NoPermissionIsNamedWithTheUdevRule) {
+  ScriptedDevice& locked = usb_.Add(Device("1-2", Kind::NoPermission));
+  const ProgramRun erased = Run({"erase"});
+  EXPECT_EQ(erased.code, 69);
+  EXPECT_THAT(erased.err, ElementsAre(kPermissionText));
+  const ProgramRun listed = Run({"list"});
+  EXPECT_EQ(listed.code, 69);
+  EXPECT_THAT(listed.out, ElementsAre("0 devices attached"));
+  EXPECT_THAT(listed.err, ElementsAre(kPermissionText));
+  EXPECT_EQ(locked.claims(), 0u);
+}
+
+TEST_F(UsbCliTest, ADeviceThatCanBeOpenedIsUsedBesideOneThatCannot) {
+  usb_.Add(Device("1-2", Kind::NoPermission));
+  ScriptedDevice& open = usb_.Add(Device("1-3"));
+  const ProgramRun result = Run({"erase"});
+  EXPECT_EQ(result.code, 0);
+  EXPECT_EQ(FrameOpcodes(open.TraceLines()).front(), "25");
+}
+
+TEST_F(UsbCliTest, NoDeviceAtAllIsNoDevice) {
+  usb_.Add(Device("1-1", Kind::Foreign));
+  const ProgramRun result = Run({"erase"});
+  EXPECT_EQ(result.code, 69);
+  EXPECT_THAT(result.err, ElementsAre("Can't find the device!"));
+}
+
+TEST_F(UsbCliTest, AKernelDriverIsDetachedForTheRunAndAttachedAgain) {
+  ScriptedDeviceSpec spec = Device("1-2");
+  spec.kernelDriverBound = true;
+  ScriptedDevice& device = usb_.Add(spec);
+  const ProgramRun result = Run({"erase"});
+  EXPECT_EQ(result.code, 0);
+  EXPECT_EQ(device.detaches(), 1u);
+  EXPECT_EQ(device.reattaches(), 1u);
+  EXPECT_EQ(device.claims(), device.releases());
+}
+
+}  // namespace
+}  // namespace hnx::test
