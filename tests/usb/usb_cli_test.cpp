@@ -9,11 +9,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "scripted_usb.h"
+#include "sim/scripted_usb.h"
 #include "support/rig.h"
 
 namespace hnx::test {
 namespace {
+
+using sim::ProgramRun;
+using sim::ScriptedDevice;
+using sim::ScriptedDeviceSpec;
+using sim::ScriptedUsb;
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;

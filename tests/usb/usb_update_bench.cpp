@@ -1,10 +1,15 @@
 #include <benchmark/benchmark.h>
 
-#include "scripted_usb.h"
+#include "sim/scripted_usb.h"
 #include "support/rig.h"
 
 namespace hnx::test {
 namespace {
+
+using sim::ProgramRun;
+using sim::ScriptedDevice;
+using sim::ScriptedDeviceSpec;
+using sim::ScriptedUsb;
 
 // A whole `hnx-update update` through libusb against a device emulated on umockdev: enumeration,
 // identification, claim, erase, 1,024 program and 1,024 read exchanges, finish, exit, release.

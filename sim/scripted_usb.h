@@ -17,7 +17,7 @@
 
 typedef struct _UMockdevTestbed UMockdevTestbed;
 
-namespace hnx::test {
+namespace hnx::sim {
 
 struct ScriptedDeviceSpec {
   enum class Kind {
@@ -120,4 +120,4 @@ class ScriptedUsb {
   int nextDevnum_[256] = {};
 };
 
-}  // namespace hnx::test
+}  // namespace hnx::sim

@@ -1,4 +1,4 @@
-#include "scripted_usb.h"
+#include "sim/scripted_usb.h"
 
 #include <fcntl.h>
 #include <linux/capability.h>
@@ -18,15 +18,15 @@
 #include <cstddef>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 #include "link/presence_scan.h"
 #include "link/usb_bus.h"
-#include "support/rig.h"
 
 extern char** environ;
 
-namespace hnx::test {
+namespace hnx::sim {
 namespace {
 
 constexpr std::uint8_t kBulkOut = 0x01;
@@ -97,6 +97,13 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer devic
 
 // Drops the capabilities that let root open a file whatever its mode. Only calls that are safe
 // between fork and exec.
+std::vector<std::string> ReadLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream file(path, std::ios::binary);
+  for (std::string line; std::getline(file, line);) lines.push_back(line);
+  return lines;
+}
+
 void DropFileModeOverride() {
   if (geteuid() != 0) return;
   for (const int capability : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) prctl(PR_CAPBSET_DROP, capability, 0, 0, 0);
@@ -414,8 +421,8 @@ ProgramRun ScriptedUsb::Run(const std::string& program, const std::vector<std::s
   rusage usage{};
   if (child < 0 || wait4(child, &status, 0, &usage) != child) return {};
   const auto seconds = [](const timeval& time) { return static_cast<double>(time.tv_sec) + time.tv_usec / 1e6; };
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, FileLines(outPath), FileLines(errPath),
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadLines(outPath), ReadLines(errPath),
           seconds(usage.ru_utime) + seconds(usage.ru_stime)};
 }
 
-}  // namespace hnx::test
+}  // namespace hnx::sim
