@@ -204,6 +204,7 @@ void ScriptedDevice::Submit(void* client) {
     Control(urb, bytes, length);
   } else if (request.type == USBDEVFS_URB_TYPE_BULK && (request.endpoint == kBulkOut || request.endpoint == kBulkIn)) {
     if (++bulkTransfers_ > spec_.answeredTransfers) {
+      if (spec_.unpluggedAfterAnswers) return Complete(client, -1, ENODEV);
       silent_.push_back(urb);
       return Complete(client, 0);
     }

@@ -29,8 +29,10 @@ struct ScriptedDeviceSpec {
   Kind kind = Kind::Ours;
   std::string speed = "12";  // the sysfs attribute, in Mbit/s
   std::string faults;        // the simulated device's fault plan (sim/README.md)
-  // Bulk transfers answered; every later one is taken and never completes.
+  // Bulk transfers answered; every later one is taken and never completes, or, when unplugged, is
+  // refused at once as the kernel refuses a device that is gone.
   std::uint64_t answeredTransfers = std::numeric_limits<std::uint64_t>::max();
+  bool unpluggedAfterAnswers = false;
   bool kernelDriverBound = false;  // a driver holds interface 0 until the program detaches it
 };
 

@@ -81,6 +81,8 @@ TEST_F(UsbCliTest, UpdateProgramsTheEmbeddedImageLogsEveryTransferAndReleasesThe
   EXPECT_EQ(FileLines(temp_.Path("transfers.log")), trace);
   EXPECT_EQ(device.claims(), 1u);
   EXPECT_EQ(device.releases(), 1u);
+  // No driver was bound, so none is attached at the end.
+  EXPECT_EQ(device.reattaches(), 0u);
 }
 
 // Each command through libusb makes the transfers that the same command makes through the simulator
@@ -237,11 +239,15 @@ TEST_F(UsbCliTest, AllSucceedsWhenEveryDeviceDoes) {
                                    R"({"result":"2 of 2 devices succeeded","code":0})"));
 }
 
-// The device takes the first block's frame, data and status, and answers nothing after: the next
-// frame times out, and the program ends with a transfer failure.
-TEST_F(UsbCliTest, ADeviceThatStopsAnsweringIsATransferFailure) {
+// The device takes the first block's frame, data and status, then stops: silent, its next frame times
+// out; unplugged, the next frame is refused at once. Either way the program ends with a transfer
+// failure, nothing reported moved, and the interface released.
+class UsbDeviceGone : public UsbCliTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UsbDeviceGone, MidwayIsATransferFailure) {
   ScriptedDeviceSpec spec = Device("1-2");
   spec.answeredTransfers = 3;
+  spec.unpluggedAfterAnswers = GetParam();
   ScriptedDevice& device = usb_.Add(spec);
   const ProgramRun result = Run({"--log", temp_.Path("transfers.log"), "write", image_});
   EXPECT_EQ(result.code, 74);
@@ -251,6 +257,9 @@ TEST_F(UsbCliTest, ADeviceThatStopsAnsweringIsATransferFailure) {
                           "read 1 1 1 00", "write 10 0 0 28 00 00 00 00 00 40 00 40 00", "close"));
   EXPECT_EQ(device.claims(), device.releases());
 }
+
+INSTANTIATE_TEST_SUITE_P(Usb, UsbDeviceGone, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "Unplugged" : "Silent"); });
 
 TEST_F(UsbCliTest, NoPermissionIsNamedWithTheUdevRule) {
   ScriptedDevice& locked = usb_.Add(Device("1-2", Kind::NoPermission));
