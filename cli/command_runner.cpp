@@ -212,7 +212,6 @@ int RunOnUsb(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, U
                          " attached: choose one with --device or every one with --all.",
                      kUsage);
   }
-  if (survey.devices.size() == 1) return RunOnDevice(line, ui, prepared, usb, survey.devices.front().location);
   return RunOnDevice(line, ui, prepared, usb, std::nullopt);
 }
 

@@ -117,10 +117,10 @@ void DropFileModeOverride() {
 
 }  // namespace
 
-ScriptedDevice::ScriptedDevice(ScriptedDeviceSpec spec)
-    : spec_(std::move(spec)), driverBound_(spec_.kernelDriverBound) {
-  if (auto plan = sim::FaultPlan::Parse(spec_.faults)) sim_.faults() = *plan;
-  else throw std::invalid_argument("bad fault plan: " + spec_.faults);
+ScriptedDevice::ScriptedDevice(ScriptedDeviceSetup setup)
+    : setup_(std::move(setup)), driverBound_(setup_.kernelDriverBound) {
+  if (auto plan = sim::FaultPlan::Parse(setup_.faults)) sim_.faults() = *plan;
+  else throw std::invalid_argument("bad fault plan: " + setup_.faults);
 }
 
 std::vector<std::string> ScriptedDevice::TraceLines() const {
@@ -140,25 +140,9 @@ std::vector<std::uint8_t> ScriptedDevice::Flash() const {
   return sim_.flash();
 }
 
-std::uint64_t ScriptedDevice::bulkTransfers() const {
+UsbRequestCounts ScriptedDevice::counts() const {
   const std::lock_guard lock(mutex_);
-  return bulkTransfers_;
-}
-std::uint32_t ScriptedDevice::claims() const {
-  const std::lock_guard lock(mutex_);
-  return claims_;
-}
-std::uint32_t ScriptedDevice::releases() const {
-  const std::lock_guard lock(mutex_);
-  return releases_;
-}
-std::uint32_t ScriptedDevice::detaches() const {
-  const std::lock_guard lock(mutex_);
-  return detaches_;
-}
-std::uint32_t ScriptedDevice::reattaches() const {
-  const std::lock_guard lock(mutex_);
-  return reattaches_;
+  return counts_;
 }
 
 void ScriptedDevice::Handle(void* client) {
@@ -203,8 +187,8 @@ void ScriptedDevice::Submit(void* client) {
   if (request.type == USBDEVFS_URB_TYPE_CONTROL && bytes != nullptr && length >= kSetupLength) {
     Control(urb, bytes, length);
   } else if (request.type == USBDEVFS_URB_TYPE_BULK && (request.endpoint == kBulkOut || request.endpoint == kBulkIn)) {
-    if (++bulkTransfers_ > spec_.answeredTransfers) {
-      if (spec_.unpluggedAfterAnswers) return Complete(client, -1, ENODEV);
+    if (++counts_.bulkTransfers > setup_.answeredTransfers) {
+      if (setup_.unpluggedAfterAnswers) return Complete(client, -1, ENODEV);
       silent_.push_back(urb);
       return Complete(client, 0);
     }
@@ -220,7 +204,7 @@ void ScriptedDevice::Control(Urb& urb, const std::uint8_t* buffer, std::uint32_t
   const bool identification = buffer[0] == 0x80 && buffer[1] == 6 &&
                               Le16(buffer + 2) == (3 << 8 | kIdentificationDescriptorIndex) &&
                               Le16(buffer + 4) == kIdentificationLanguage;
-  if (!identification || spec_.kind != ScriptedDeviceSpec::Kind::Ours) {
+  if (!identification || setup_.kind != ScriptedDeviceSetup::Kind::Ours) {
     urb.status = -EPIPE;
     return;
   }
@@ -275,12 +259,12 @@ void ScriptedDevice::Discard(void* client) {
 
 void ScriptedDevice::Interface(void* client, bool claim) {
   if (!claim) {
-    ++releases_;
+    ++counts_.releases;
     sim_.ClosePipe();
     return Complete(client, 0);
   }
   if (driverBound_ || sim_.OpenPipe() == 0) return Complete(client, -1, EBUSY);
-  ++claims_;
+  ++counts_.claims;
   Complete(client, 0);
 }
 
@@ -296,9 +280,9 @@ void ScriptedDevice::DriverIoctl(void* client) {
   const int code = request.as<usbdevfs_ioctl>()->ioctl_code;
   if (code == static_cast<int>(USBDEVFS_DISCONNECT)) {
     driverBound_ = false;
-    ++detaches_;
+    ++counts_.detaches;
   } else if (code == static_cast<int>(USBDEVFS_CONNECT)) {
-    ++reattaches_;
+    ++counts_.reattaches;
   } else {
     return Complete(client, -1, ENOTTY);
   }
@@ -341,9 +325,9 @@ std::string ScriptedUsb::AddHub(std::uint8_t bus, const std::string& name, const
   return path;
 }
 
-ScriptedDevice& ScriptedUsb::Add(ScriptedDeviceSpec spec) {
-  const std::optional<UsbLocation> location = UsbLocation::Parse(spec.location);
-  if (!location) throw std::invalid_argument("bad location " + spec.location);
+ScriptedDevice& ScriptedUsb::Add(ScriptedDeviceSetup setup) {
+  const std::optional<UsbLocation> location = UsbLocation::Parse(setup.location);
+  if (!location) throw std::invalid_argument("bad location " + setup.location);
   const std::uint8_t bus = location->bus;
   std::string parent = AddHub(bus, "usb" + std::to_string(bus), "");
   UsbLocation hub{bus, {}};
@@ -354,12 +338,12 @@ ScriptedDevice& ScriptedUsb::Add(ScriptedDeviceSpec spec) {
   int devnum = 0;
   const std::string devnode = NextDevnode(bus, devnum);
   const std::string busText = std::to_string(bus), devnumText = std::to_string(devnum);
-  const std::string path = parent + "/" + spec.location;
+  const std::string path = parent + "/" + setup.location;
   gchar* syspath = umockdev_testbed_add_device(testbed_, "usb", path.c_str(), nullptr, "busnum", busText.c_str(),
-                                               "devnum", devnumText.c_str(), "speed", spec.speed.c_str(),
+                                               "devnum", devnumText.c_str(), "speed", setup.speed.c_str(),
                                                "bConfigurationValue", "1", nullptr, "DEVTYPE", "usb_device",
                                                "DEVNAME", devnode.c_str(), nullptr);
-  const bool ours = spec.kind != ScriptedDeviceSpec::Kind::Foreign;
+  const bool ours = setup.kind != ScriptedDeviceSetup::Kind::Foreign;
   std::vector<std::uint8_t> descriptors = DeviceDescriptors(ours ? 0x1234 : 0x0BDA, 0);
   umockdev_testbed_set_attribute_binary(testbed_, syspath, "descriptors", descriptors.data(),
                                         static_cast<gint>(descriptors.size()));
@@ -370,9 +354,9 @@ ScriptedDevice& ScriptedUsb::Add(ScriptedDeviceSpec spec) {
   g_free(root);
   std::filesystem::create_directories(node.parent_path());
   if (const int fd = ::open(node.c_str(), O_CREAT | O_WRONLY, 0644); fd >= 0) ::close(fd);
-  if (spec.kind == ScriptedDeviceSpec::Kind::NoPermission) ::chmod(node.c_str(), 0);
+  if (setup.kind == ScriptedDeviceSetup::Kind::NoPermission) ::chmod(node.c_str(), 0);
 
-  devices_.push_back(std::make_unique<ScriptedDevice>(std::move(spec)));
+  devices_.push_back(std::make_unique<ScriptedDevice>(std::move(setup)));
   ScriptedDevice& device = *devices_.back();
   UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
   g_signal_connect(handler, "handle-ioctl", G_CALLBACK(OnIoctl), &device);

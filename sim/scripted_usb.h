@@ -19,7 +19,7 @@ typedef struct _UMockdevTestbed UMockdevTestbed;
 
 namespace hnx::sim {
 
-struct ScriptedDeviceSpec {
+struct ScriptedDeviceSetup {
   enum class Kind {
     Ours,          // answers the identification string
     Foreign,       // stalls the string request
@@ -36,22 +36,27 @@ struct ScriptedDeviceSpec {
   bool kernelDriverBound = false;  // a driver holds interface 0 until the program detaches it
 };
 
+// How often the program asked a device for each thing.
+struct UsbRequestCounts {
+  std::uint64_t bulkTransfers = 0;  // submitted, answered or not
+  std::uint32_t claims = 0;
+  std::uint32_t releases = 0;
+  std::uint32_t detaches = 0;
+  std::uint32_t reattaches = 0;
+};
+
 // What one device saw. Read it once the program has ended.
 class ScriptedDevice {
  public:
-  explicit ScriptedDevice(ScriptedDeviceSpec spec);
+  explicit ScriptedDevice(ScriptedDeviceSetup setup);
 
-  const ScriptedDeviceSpec& spec() const { return spec_; }
+  const ScriptedDeviceSetup& setup() const { return setup_; }
   sim::SimDevice& sim() { return sim_; }
   // The simulated device's trace as lines of the transfer log.
   std::vector<std::string> TraceLines() const;
   void ClearTrace();
   std::vector<std::uint8_t> Flash() const;
-  std::uint64_t bulkTransfers() const;  // submitted, answered or not
-  std::uint32_t claims() const;
-  std::uint32_t releases() const;
-  std::uint32_t detaches() const;
-  std::uint32_t reattaches() const;
+  UsbRequestCounts counts() const;
 
   // The usbfs request of one client call; the reply goes back through umockdev.
   void Handle(void* client);
@@ -73,16 +78,12 @@ class ScriptedDevice {
   void Control(Urb& urb, const std::uint8_t* buffer, std::uint32_t length);
   void Bulk(Urb& urb, std::uint8_t endpoint, const std::uint8_t* buffer, std::uint32_t length);
 
-  ScriptedDeviceSpec spec_;
+  ScriptedDeviceSetup setup_;
   mutable std::mutex mutex_;
   sim::SimDevice sim_;
   std::deque<Urb> done_;
   std::vector<Urb> silent_;
-  std::uint64_t bulkTransfers_ = 0;
-  std::uint32_t claims_ = 0;
-  std::uint32_t releases_ = 0;
-  std::uint32_t detaches_ = 0;
-  std::uint32_t reattaches_ = 0;
+  UsbRequestCounts counts_;
   bool driverBound_ = false;
 };
 
@@ -102,7 +103,7 @@ class ScriptedUsb {
   ScriptedUsb(const ScriptedUsb&) = delete;
   ScriptedUsb& operator=(const ScriptedUsb&) = delete;
 
-  ScriptedDevice& Add(ScriptedDeviceSpec spec);
+  ScriptedDevice& Add(ScriptedDeviceSetup setup);
 
   // Runs `program` with `args` under the preload library, its output in `folder` (also its TMPDIR),
   // with `environment` ("NAME=value") added. As root it runs without the capability to override

@@ -29,13 +29,18 @@ struct Result {
 
 class CliTest : public ::testing::Test {
  protected:
-  // `args` may name {image} (a whole image of pattern bytes), {short} (100 bytes), {temp} (the
-  // temporary folder) and {lib} (the simulator library).
-  Result Run(std::string args, const std::string& faults = "") {
+  // `text` with {image} (a whole image of pattern bytes), {short} (100 bytes), {temp} (the temporary
+  // folder) and {lib} (the simulator library) put in.
+  std::string Expand(std::string text) const {
     for (const auto& [token, value] : {std::pair{"{image}", image_}, {"{short}", short_}, {"{temp}", temp_.Path("")},
                                        {"{lib}", std::string(HNX_SIM_LIBRARY)}}) {
-      for (std::size_t at; (at = args.find(token)) != std::string::npos;) args.replace(at, std::string(token).size(), value);
+      for (std::size_t at; (at = text.find(token)) != std::string::npos;) text.replace(at, std::string(token).size(), value);
     }
+    return text;
+  }
+
+  Result Run(const std::string& commandLine, const std::string& faults = "") {
+    const std::string args = Expand(commandLine);
     const std::string command = "TMPDIR='" + temp_.Path("") + "' HNX_SIM_STATE='" + state_ + "' HNX_SIM_TRACE='" +
                                 trace_ + "' HNX_SIM_FAULTS='" + faults + "' '" HNX_CLI_PROGRAM "' " + args + " >'" +
                                 temp_.Path("out") + "' 2>'" + temp_.Path("err") + "'";
@@ -123,11 +128,8 @@ TEST_P(CliExitCode, EndsWithItsOutcomeOnStandardError) {
   const Result result = Run(c.args, c.faults);
   EXPECT_EQ(result.code, c.code);
   EXPECT_THAT(result.out, IsEmpty());
-  std::vector<std::string> expected = c.err;
-  for (std::string& line : expected)
-    for (std::size_t at; (at = line.find("{short}")) != std::string::npos;) line.replace(at, 7, short_);
-  for (std::string& line : expected)
-    for (std::size_t at; (at = line.find("{temp}")) != std::string::npos;) line.replace(at, 6, temp_.Path(""));
+  std::vector<std::string> expected;
+  for (const std::string& line : c.err) expected.push_back(Expand(line));
   EXPECT_EQ(result.err, expected);
   // Nothing reaches the device when the command line, the chip or the image is wrong.
   if (c.code >= 64 && c.code <= 66) {

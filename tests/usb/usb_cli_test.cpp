@@ -17,28 +17,28 @@ namespace {
 
 using sim::ProgramRun;
 using sim::ScriptedDevice;
-using sim::ScriptedDeviceSpec;
+using sim::ScriptedDeviceSetup;
 using sim::ScriptedUsb;
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using Kind = ScriptedDeviceSpec::Kind;
+using Kind = ScriptedDeviceSetup::Kind;
 
 constexpr std::size_t kStateHeaderLength = 14;  // of the simulator library's state file
 constexpr char kPermissionText[] =
     "No permission to open 1 USB device: install the udev rule 60-hnx-update.rules (packaging/) and plug the "
     "device in again.";
 
-ScriptedDeviceSpec Device(const std::string& location, Kind kind = Kind::Ours) {
-  ScriptedDeviceSpec spec;
-  spec.location = location;
-  spec.kind = kind;
-  return spec;
+ScriptedDeviceSetup Device(const std::string& location, Kind kind = Kind::Ours) {
+  ScriptedDeviceSetup setup;
+  setup.location = location;
+  setup.kind = kind;
+  return setup;
 }
 
-ScriptedDeviceSpec WithFaults(ScriptedDeviceSpec spec, const std::string& faults) {
-  spec.faults = faults;
-  return spec;
+ScriptedDeviceSetup WithFaults(ScriptedDeviceSetup setup, const std::string& faults) {
+  setup.faults = faults;
+  return setup;
 }
 
 // The opcodes of the command frames that the device took whole.
@@ -79,10 +79,10 @@ TEST_F(UsbCliTest, UpdateProgramsTheEmbeddedImageLogsEveryTransferAndReleasesThe
   EXPECT_EQ(trace.front(), "open 1");
   EXPECT_EQ(trace.back(), "close");
   EXPECT_EQ(FileLines(temp_.Path("transfers.log")), trace);
-  EXPECT_EQ(device.claims(), 1u);
-  EXPECT_EQ(device.releases(), 1u);
+  EXPECT_EQ(device.counts().claims, 1u);
+  EXPECT_EQ(device.counts().releases, 1u);
   // No driver was bound, so none is attached at the end.
-  EXPECT_EQ(device.reattaches(), 0u);
+  EXPECT_EQ(device.counts().reattaches, 0u);
 }
 
 // Each command through libusb makes the transfers that the same command makes through the simulator
@@ -113,7 +113,7 @@ TEST_F(UsbCliTest, EveryCommandMakesTheSameTransfersAsThroughTheLibrary) {
   EXPECT_EQ(FileBytes(temp_.Path("flash.dmp")), pattern_);
   EXPECT_EQ(FileBytes(temp_.Path("protected.dmp")), std::vector<std::uint8_t>(0x10000, 0x00));
   // Exit ISP leaves the pipe open: the interface is not released, the device only closed.
-  EXPECT_EQ(device.claims(), device.releases() + 1);
+  EXPECT_EQ(device.counts().claims, device.counts().releases + 1);
 }
 
 TEST_F(UsbCliTest, ForeignDevicesAreNeverCountedNorWrittenTo) {
@@ -127,14 +127,14 @@ TEST_F(UsbCliTest, ForeignDevicesAreNeverCountedNorWrittenTo) {
   EXPECT_EQ(updated.code, 0);
   EXPECT_EQ(FrameOpcodes(ours.TraceLines()).front(), "25");
   for (ScriptedDevice* device : {&foreign, &alsoForeign}) {
-    EXPECT_EQ(device->bulkTransfers(), 0u);
-    EXPECT_EQ(device->claims(), 0u);
+    EXPECT_EQ(device->counts().bulkTransfers, 0u);
+    EXPECT_EQ(device->counts().claims, 0u);
     EXPECT_THAT(device->TraceLines(), IsEmpty());
   }
 }
 
 TEST_F(UsbCliTest, ListInJsonGivesOneObjectPerDeviceThenTheResult) {
-  ScriptedDeviceSpec fast = Device("3-1.4.2");
+  ScriptedDeviceSetup fast = Device("3-1.4.2");
   fast.speed = "480";
   usb_.Add(fast);
   usb_.Add(Device("1-7"));
@@ -155,7 +155,7 @@ TEST_F(UsbCliTest, SeveralDevicesWithoutAChoiceAreRefusedAndNoneIsTouched) {
   EXPECT_THAT(result.out, IsEmpty());
   EXPECT_THAT(result.err, ElementsAre("1-3: bus 1, port 3, 12 Mbit/s", "1-4.2: bus 1, port 4.2, 12 Mbit/s",
                                       "2 devices attached: choose one with --device or every one with --all."));
-  EXPECT_EQ(first.claims() + second.claims(), 0u);
+  EXPECT_EQ(first.counts().claims + second.counts().claims, 0u);
 }
 
 TEST_F(UsbCliTest, DeviceChoosesOneByItsPortPath) {
@@ -165,7 +165,7 @@ TEST_F(UsbCliTest, DeviceChoosesOneByItsPortPath) {
   EXPECT_EQ(result.code, 0);
   EXPECT_THAT(result.out, ElementsAre("Write Command Succeeded !"));
   EXPECT_EQ(second.Flash(), pattern_);
-  EXPECT_EQ(first.claims(), 0u);
+  EXPECT_EQ(first.counts().claims, 0u);
   EXPECT_EQ(first.Flash(), std::vector<std::uint8_t>(0x10000, 0xFF));
 }
 
@@ -203,7 +203,7 @@ TEST_P(UsbDeviceArgument, IsRefusedBeforeAnyTransfer) {
   EXPECT_EQ(result.code, GetParam().code);
   EXPECT_THAT(result.out, IsEmpty());
   EXPECT_EQ(result.err, GetParam().err);
-  EXPECT_EQ(device.bulkTransfers(), 0u);
+  EXPECT_EQ(device.counts().bulkTransfers, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Usb, UsbDeviceArgument, ::testing::ValuesIn(kDeviceArgumentCases),
@@ -221,7 +221,7 @@ TEST_F(UsbCliTest, AllRunsOnEachDeviceAndEndsWithTheFirstFailure) {
   EXPECT_EQ(last.Flash(), pattern_);
   EXPECT_NE(failing.Flash(), pattern_);
   EXPECT_EQ(failing.TraceLines().back(), "close");
-  EXPECT_EQ(failing.claims(), failing.releases());
+  EXPECT_EQ(failing.counts().claims, failing.counts().releases);
 }
 
 TEST_F(UsbCliTest, AllSucceedsWhenEveryDeviceDoes) {
@@ -245,17 +245,17 @@ TEST_F(UsbCliTest, AllSucceedsWhenEveryDeviceDoes) {
 class UsbDeviceGone : public UsbCliTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(UsbDeviceGone, MidwayIsATransferFailure) {
-  ScriptedDeviceSpec spec = Device("1-2");
-  spec.answeredTransfers = 3;
-  spec.unpluggedAfterAnswers = GetParam();
-  ScriptedDevice& device = usb_.Add(spec);
+  ScriptedDeviceSetup setup = Device("1-2");
+  setup.answeredTransfers = 3;
+  setup.unpluggedAfterAnswers = GetParam();
+  ScriptedDevice& device = usb_.Add(setup);
   const ProgramRun result = Run({"--log", temp_.Path("transfers.log"), "write", image_});
   EXPECT_EQ(result.code, 74);
   EXPECT_THAT(result.err, ElementsAre("Flash Write Failure !!"));
   EXPECT_THAT(FileLines(temp_.Path("transfers.log")),
               ElementsAre("open 1", "write 10 10 1 28 00 00 00 00 00 00 00 40 00", "write 64 64 1",
                           "read 1 1 1 00", "write 10 0 0 28 00 00 00 00 00 40 00 40 00", "close"));
-  EXPECT_EQ(device.claims(), device.releases());
+  EXPECT_EQ(device.counts().claims, device.counts().releases);
 }
 
 INSTANTIATE_TEST_SUITE_P(Usb, UsbDeviceGone, ::testing::Bool(),
@@ -270,7 +270,7 @@ TEST_F(UsbCliTest, NoPermissionIsNamedWithTheUdevRule) {
   EXPECT_EQ(listed.code, 69);
   EXPECT_THAT(listed.out, ElementsAre("0 devices attached"));
   EXPECT_THAT(listed.err, ElementsAre(kPermissionText));
-  EXPECT_EQ(locked.claims(), 0u);
+  EXPECT_EQ(locked.counts().claims, 0u);
 }
 
 TEST_F(UsbCliTest, ADeviceThatCanBeOpenedIsUsedBesideOneThatCannot) {
@@ -289,14 +289,14 @@ TEST_F(UsbCliTest, NoDeviceAtAllIsNoDevice) {
 }
 
 TEST_F(UsbCliTest, AKernelDriverIsDetachedForTheRunAndAttachedAgain) {
-  ScriptedDeviceSpec spec = Device("1-2");
-  spec.kernelDriverBound = true;
-  ScriptedDevice& device = usb_.Add(spec);
+  ScriptedDeviceSetup setup = Device("1-2");
+  setup.kernelDriverBound = true;
+  ScriptedDevice& device = usb_.Add(setup);
   const ProgramRun result = Run({"erase"});
   EXPECT_EQ(result.code, 0);
-  EXPECT_EQ(device.detaches(), 1u);
-  EXPECT_EQ(device.reattaches(), 1u);
-  EXPECT_EQ(device.claims(), device.releases());
+  EXPECT_EQ(device.counts().detaches, 1u);
+  EXPECT_EQ(device.counts().reattaches, 1u);
+  EXPECT_EQ(device.counts().claims, device.counts().releases);
 }
 
 }  // namespace

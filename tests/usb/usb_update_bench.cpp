@@ -8,7 +8,7 @@ namespace {
 
 using sim::ProgramRun;
 using sim::ScriptedDevice;
-using sim::ScriptedDeviceSpec;
+using sim::ScriptedDeviceSetup;
 using sim::ScriptedUsb;
 
 // A whole `hnx-update update` through libusb against a device emulated on umockdev: enumeration,
@@ -17,9 +17,9 @@ using sim::ScriptedUsb;
 void BM_UsbUpdateOf64KiB(benchmark::State& state) {
   TempFolder temp;
   ScriptedUsb usb;
-  ScriptedDeviceSpec spec;
-  spec.location = "1-4.2";
-  ScriptedDevice& device = usb.Add(spec);
+  ScriptedDeviceSetup setup;
+  setup.location = "1-4.2";
+  ScriptedDevice& device = usb.Add(setup);
   double cpuSeconds = 0;
   for (auto _ : state) {
     const ProgramRun run = usb.Run(HNX_CLI_PROGRAM, {"update"}, temp.Path(""));
@@ -31,7 +31,7 @@ void BM_UsbUpdateOf64KiB(benchmark::State& state) {
   }
   state.counters["program_cpu_s"] = benchmark::Counter(cpuSeconds, benchmark::Counter::kAvgIterations);
   state.counters["transfers"] =
-      benchmark::Counter(static_cast<double>(device.bulkTransfers()), benchmark::Counter::kAvgIterations);
+      benchmark::Counter(static_cast<double>(device.counts().bulkTransfers), benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_UsbUpdateOf64KiB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
