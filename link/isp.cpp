@@ -60,8 +60,9 @@ Exchange ReadBlock(TransferLibrary& link, IspFrame& frame, std::uint32_t address
 
 Exchange ProgramFlash(TransferLibrary& link, IspFrame& frame, std::uint32_t blockLength,
                       std::span<const std::uint8_t> image,
-                      const std::function<void(std::uint32_t address)>& beforeData) {
+                      const std::function<void(std::uint32_t address)>& beforeData, StopFlag stop) {
   for (std::uint32_t address = 0; address < image.size(); address += blockLength) {
+    if (StopRequested(stop)) return Exchange::Stopped;
     const auto announced = [&] {
       if (beforeData) beforeData(address);
     };
@@ -74,8 +75,9 @@ Exchange ProgramFlash(TransferLibrary& link, IspFrame& frame, std::uint32_t bloc
 
 Exchange ReadBackFlash(TransferLibrary& link, IspFrame& frame, std::span<std::uint8_t> block,
                        std::span<std::uint8_t> readBack,
-                       const std::function<void(std::uint32_t address)>& beforeRequest) {
+                       const std::function<void(std::uint32_t address)>& beforeRequest, StopFlag stop) {
   for (std::size_t address = 0; address < readBack.size(); address += block.size()) {
+    if (StopRequested(stop)) return Exchange::Stopped;
     const auto announced = [&] {
       if (beforeRequest) beforeRequest(static_cast<std::uint32_t>(address));
     };

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -38,7 +39,15 @@ enum class Exchange {
   WriteFailure,  // a frame or a data block was not sent whole
   ReadFailure,   // a data block or a status byte was not received whole
   Refused,       // the device answered a non-zero status to a program block
+  Stopped,       // asked to stop: the loop ended at a block boundary, no frame begun
 };
+
+// Read at block boundaries by the whole-flash loops; nullptr: never stop.
+using StopFlag = const std::atomic<bool>*;
+
+inline bool StopRequested(StopFlag stop) {
+  return stop != nullptr && stop->load();
+}
 
 // A read block refused this many times in a row is given up as a read failure, so a broken device
 // cannot hold the tool for ever.
@@ -62,18 +71,19 @@ Exchange ProgramBlock(TransferLibrary& link, IspFrame& frame, std::uint32_t addr
 Exchange ReadBlock(TransferLibrary& link, IspFrame& frame, std::uint32_t address,
                    std::span<std::uint8_t> block, const std::function<void()>& beforeRequest = {});
 
-// Programs `image` block by block at 0, L, 2L, ... and stops at the first exchange that is not Ok.
-// `beforeData(address)` runs after each program frame was sent and before its block is; it may
-// still change that block in the image.
+// Programs `image` block by block at 0, L, 2L, ... and stops at the first exchange that is not Ok,
+// or before the next block once `stop` is set. `beforeData(address)` runs after each program frame
+// was sent and before its block is; it may still change that block in the image.
 Exchange ProgramFlash(TransferLibrary& link, IspFrame& frame, std::uint32_t blockLength,
                       std::span<const std::uint8_t> image,
-                      const std::function<void(std::uint32_t address)>& beforeData = {});
+                      const std::function<void(std::uint32_t address)>& beforeData = {}, StopFlag stop = nullptr);
 
 // Reads the blocks of `readBack` (its size a multiple of the block's) at 0, L, 2L, ... through
-// `block` into their offsets, asking again for a block the device refuses. `beforeRequest(address)`
-// runs before every request.
+// `block` into their offsets, asking again for a block the device refuses, and stops before the next
+// block once `stop` is set. `beforeRequest(address)` runs before every request.
 Exchange ReadBackFlash(TransferLibrary& link, IspFrame& frame, std::span<std::uint8_t> block,
                        std::span<std::uint8_t> readBack,
-                       const std::function<void(std::uint32_t address)>& beforeRequest = {});
+                       const std::function<void(std::uint32_t address)>& beforeRequest = {},
+                       StopFlag stop = nullptr);
 
 }  // namespace hnx

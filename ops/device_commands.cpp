@@ -10,6 +10,7 @@ constexpr std::uint8_t kReadComplete = 0;
 constexpr std::uint8_t kFrameNotSent = 2;
 constexpr std::uint8_t kBlockNotReceived = 3;
 constexpr std::uint8_t kDumpNotWritten = 4;
+constexpr std::uint8_t kReadStopped = 5;
 
 const FileDialogOptions kDumpFileDialog{
     .filter = "Dump Files (*.dmp)|*.dmp|All Files (*.*)|*.*||",
@@ -18,10 +19,13 @@ const FileDialogOptions kDumpFileDialog{
     .flags = 6,  // OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT
 };
 
-std::uint8_t ReadFlashIntoDump(DialogUi& ui, TransferLibrary& link, const ChipProfile& chip, OperationScope& held) {
+std::uint8_t ReadFlashIntoDump(OperationContext& context, TransferLibrary& link, const ChipProfile& chip,
+                               OperationScope& held) {
+  DialogUi& ui = context.ui;
   IspFrame frame;
   held.block.assign(chip.blockLength, 0);
   for (std::uint32_t address = 0; address < chip.imageSize; address += chip.blockLength) {
+    if (StopRequested(context.stop)) return kReadStopped;
     ui.ShowTransferProgress(TransferPhase::Read, address, chip.imageSize);
     const Exchange read = ReadBlock(link, frame, address, held.block);
     if (read == Exchange::WriteFailure) return kFrameNotSent;
@@ -41,6 +45,8 @@ Message ClosingMessage(std::uint8_t readResult) {
       return kWriteFailure;
     case kDumpNotWritten:
       return kDumpWriteFailed;
+    case kReadStopped:
+      return kInterrupted;
     default:
       return kReadFailure;
   }
@@ -51,12 +57,12 @@ void DumpFlash(OperationContext& context, OperationScope& held) {
   held.file = ImageFile::CreateForWriting(choice.accepted ? choice.path : "");
   if (!held.file.isOpen()) return Show(context.ui, kOpenFileError);
   TransferLibrary& link = held.BindLibrary();
-  if (!OpenPipeWaiting(context, link, 0)) return Show(context.ui, kDeviceNotFound);
+  if (!OpenPipeWaiting(context, link, 0)) return Show(context.ui, NotOpened(context, kDeviceNotFound));
   context.ui.ControlsToMembers();
   const std::optional<ChipProfile> chip = SelectChip(context);
   if (!chip) return;
 
-  context.state.m_nReadResult = ReadFlashIntoDump(context.ui, link, *chip, held);
+  context.state.m_nReadResult = ReadFlashIntoDump(context, link, *chip, held);
   if (context.state.m_nReadResult == kReadComplete) Show(context.ui, kReadSucceeded);
   Show(context.ui, ClosingMessage(context.state.m_nReadResult));
 }

@@ -29,6 +29,8 @@ inline constexpr Message kReadProtectFailure{"Read Protect Failure !!", MessageI
 inline constexpr Message kMassEraseFailure{"Mass Erase Failure !!", MessageIcon::Error};
 inline constexpr Message kDumpWriteFailed{"Dump file write Failed !!", MessageIcon::Error};
 inline constexpr Message kNoDeviceAttached{"Device not found !!", MessageIcon::Error};
+// Asked to stop (front ends other than the dialog): the operation ended at a block boundary.
+inline constexpr Message kInterrupted{"Interrupted", MessageIcon::Exclamation};
 
 // Successes.
 inline constexpr Message kUpdateSucceeded{"Auto Command Succeeded !!", MessageIcon::Information};

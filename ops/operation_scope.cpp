@@ -46,6 +46,7 @@ bool OpenPipeWaiting(OperationContext& context, TransferLibrary& link, std::uint
   if (seconds == 0) return link.OpenPipe();
   if (!link.canOpenPipe()) return false;
   for (std::uint32_t retries = 0; !link.OpenPipe();) {
+    if (StopRequested(context.stop)) return false;
     context.sleeper.Sleep(kWaitMilliseconds);
     if (++retries > seconds) return false;
   }
@@ -101,11 +102,17 @@ void Show(DialogUi& ui, const Message& message) {
 }
 
 Message ExchangeFailure(Exchange failure) {
+  if (failure == Exchange::Stopped) return kInterrupted;
   return failure == Exchange::WriteFailure ? kWriteFailure : kReadFailure;
 }
 
 Message ProgramFailure(Exchange failure) {
+  if (failure == Exchange::Stopped) return kInterrupted;
   return failure == Exchange::ReadFailure ? kReadFailure : kFlashWriteFailure;
+}
+
+Message NotOpened(const OperationContext& context, const Message& failure) {
+  return StopRequested(context.stop) ? kInterrupted : failure;
 }
 
 }  // namespace hnx

@@ -60,6 +60,9 @@ class OperationScope {
 // (openWaitSeconds), or else `defaultSeconds`. Without USB_Open_PIPE no wait could change the outcome.
 bool OpenPipeWaiting(OperationContext& context, TransferLibrary& link, std::uint32_t defaultSeconds);
 
+// What to report when the pipe did not open: kInterrupted when the wait was cut short.
+Message NotOpened(const OperationContext& context, const Message& failure);
+
 // Reports the first byte at which `found` differs from `expected`; false when they are equal.
 bool ShowFirstDifference(DialogUi& ui, std::span<const std::uint8_t> expected, std::span<const std::uint8_t> found);
 
@@ -80,7 +83,7 @@ std::string ChecksumText(std::span<const std::uint8_t> image);
 void Show(DialogUi& ui, const Message& message);
 
 // Erase and read-block exchanges: a frame not sent is a write failure, a reply not received a read
-// failure.
+// failure; a loop asked to stop is interrupted.
 Message ExchangeFailure(Exchange failure);
 // Program exchanges: anything but a status byte that did not arrive is a flash write failure.
 Message ProgramFailure(Exchange failure);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "link/isp.h"
 #include "link/presence_scan.h"
 #include "link/transfer_library.h"
 #include "ops/dialog_ui.h"
@@ -83,6 +84,9 @@ struct OperationContext {
   // Write and Verify: the image file's content as read and decoded beforehand, in place of reading
   // m_strImagePath as raw binary.
   std::optional<std::vector<std::uint8_t>> imageFileContent{};
+  // Once set, the operation stops at the next block boundary (or wait for the device), releases what
+  // it holds and reports kInterrupted; the device stays in ISP mode.
+  StopFlag stop = nullptr;
 };
 
 void RunUpdate(OperationContext& context);                // "Update"

@@ -19,12 +19,13 @@ const FileDialogOptions kImageFileDialog{
 // The erase status says nothing about the erase; the blank check decides.
 Message EraseAndCheckBlank(OperationContext& context, const ChipProfile& chip, OperationScope& held) {
   TransferLibrary& link = held.BindLibrary();
-  if (!OpenPipeWaiting(context, link, 0)) return kDeviceNotFound;
+  if (!OpenPipeWaiting(context, link, 0)) return NotOpened(context, kDeviceNotFound);
   IspFrame frame;
   if (const Exchange erased = MassErase(link, frame); erased != Exchange::Ok) return ExchangeFailure(erased);
   context.ui.ShowTransferProgress(TransferPhase::Erase, 1, 1);
   held.block.assign(chip.blockLength, 0);
   for (std::uint32_t address = 0; address < chip.imageSize; address += chip.blockLength) {
+    if (StopRequested(context.stop)) return kInterrupted;
     context.ui.ShowTransferProgress(TransferPhase::Read, address, chip.imageSize);
     const Exchange read = ReadBlock(link, frame, address, held.block);
     if (read != Exchange::Ok) return ExchangeFailure(read);
@@ -61,7 +62,7 @@ Message ProgramImageFile(OperationContext& context, const ChipProfile& chip, Ope
   held.image.assign(chip.imageSize, 0);
   if (!OpenImageSource(context, held)) return kOpenFileError;
   TransferLibrary& link = held.BindLibrary();
-  if (!OpenPipeWaiting(context, link, 0)) return kDeviceNotFound;
+  if (!OpenPipeWaiting(context, link, 0)) return NotOpened(context, kDeviceNotFound);
   if (!ReadImageSource(context, held)) return kFileReadFailed;
   context.state.m_strChecksum = ChecksumText(held.image);
   context.ui.MembersToControls();
@@ -70,7 +71,7 @@ Message ProgramImageFile(OperationContext& context, const ChipProfile& chip, Ope
   const auto advance = [&](std::uint32_t address) {
     context.ui.ShowTransferProgress(TransferPhase::Program, address, chip.imageSize);
   };
-  const Exchange programmed = ProgramFlash(link, frame, chip.blockLength, held.image, advance);
+  const Exchange programmed = ProgramFlash(link, frame, chip.blockLength, held.image, advance, context.stop);
   if (programmed != Exchange::Ok) return ProgramFailure(programmed);
   context.ui.ShowTransferProgress(TransferPhase::Program, chip.imageSize, chip.imageSize);
   return kWriteSucceeded;
@@ -81,7 +82,7 @@ Message VerifyAgainstImageFile(OperationContext& context, const ChipProfile& chi
   held.image.assign(chip.imageSize, 0);
   held.readBack.assign(kLargestImageSize, 0);
   TransferLibrary& link = held.BindLibrary();
-  if (!OpenPipeWaiting(context, link, 0)) return kDeviceNotFound;
+  if (!OpenPipeWaiting(context, link, 0)) return NotOpened(context, kDeviceNotFound);
   if (!OpenImageSource(context, held)) return kOpenFileError;
   if (!ReadImageSource(context, held)) return kFileReadFailed;
 
@@ -90,11 +91,12 @@ Message VerifyAgainstImageFile(OperationContext& context, const ChipProfile& chi
   const auto advance = [&](std::uint32_t address) {
     context.ui.ShowTransferProgress(TransferPhase::Read, address, chip.imageSize);
   };
-  const Exchange read =
-      ReadBackFlash(link, frame, held.block, std::span(held.readBack).first(chip.imageSize), advance);
+  const Exchange read = ReadBackFlash(link, frame, held.block, std::span(held.readBack).first(chip.imageSize),
+                                      advance, context.stop);
   if (read != Exchange::Ok) return ExchangeFailure(read);
   context.ui.ShowTransferProgress(TransferPhase::Read, chip.imageSize, chip.imageSize);
   if (ShowFirstDifference(context.ui, held.image, held.readBack)) return kVerifyFailure;
+  if (StopRequested(context.stop)) return kInterrupted;
   return SendCommand(link, frame, OpFinish) == Exchange::Ok ? kVerifySucceeded : kFlashWriteFailure;
 }
 

@@ -98,11 +98,12 @@ class UpdateRun {
 Message UpdateRun::Run() {
   std::uint32_t deviceCount = 0;
   CountAttachedDevices(context_.hubs, deviceCount);  // the run goes on whatever it counts
-  if (!OpenPipeWaiting(context_, link_, kOpenWaitSeconds)) return kTimeOut;
+  if (!OpenPipeWaiting(context_, link_, kOpenWaitSeconds)) return NotOpened(context_, kTimeOut);
   if (auto failure = Erase()) return *failure;
   if (auto failure = LoadImage()) return *failure;
   if (auto failure = Program()) return *failure;
   if (auto failure = ReadBack()) return *failure;
+  if (StopRequested(context_.stop)) return kInterrupted;
   return CompareAndFinish();
 }
 
@@ -131,7 +132,8 @@ std::optional<Message> UpdateRun::Program() {
     context_.ui.ShowTransferProgress(TransferPhase::Program, address, chip_.imageSize);
     if (address == chip_.imageSize - kMarkerBlockFromEnd) ApplyProtectMarker();
   };
-  const Exchange programmed = ProgramFlash(link_, frame_, chip_.blockLength, held_.image, advance);
+  const Exchange programmed =
+      ProgramFlash(link_, frame_, chip_.blockLength, held_.image, advance, context_.stop);
   if (programmed != Exchange::Ok) return ProgramFailure(programmed);
   context_.ui.ShowTransferProgress(TransferPhase::Program, chip_.imageSize, chip_.imageSize);
   return std::nullopt;
@@ -149,8 +151,8 @@ std::optional<Message> UpdateRun::ReadBack() {
     ++context_.state.m_nProgressStep;
     context_.ui.ShowTransferProgress(TransferPhase::Read, address, chip_.imageSize);
   };
-  const Exchange read =
-      ReadBackFlash(link_, frame_, held_.block, std::span(held_.readBack).first(chip_.imageSize), step);
+  const Exchange read = ReadBackFlash(link_, frame_, held_.block, std::span(held_.readBack).first(chip_.imageSize),
+                                      step, context_.stop);
   if (read != Exchange::Ok) return ExchangeFailure(read);
   context_.ui.ShowTransferProgress(TransferPhase::Read, chip_.imageSize, chip_.imageSize);
   context_.ui.SetProgressPos(static_cast<int>(context_.state.m_nProgressStep));

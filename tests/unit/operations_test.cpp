@@ -4,6 +4,7 @@
 // fault_sweep_test.cpp.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <numeric>
@@ -336,6 +337,43 @@ TEST(Operations, AFlashThatDiffersFailsAfterTheBlockThatShowsItWithNothingSentAf
     operation(rig.context);
     EXPECT_EQ(rig.ui.messages, std::vector{message});
     EXPECT_EQ(SentFrames(rig.device.trace()).back(), (SentFrame{OpReadBlock, lastBlock}));
+  }
+}
+
+// A stop asked in the middle of an exchange lets that exchange end and sends nothing after it: the
+// block boundary is the only place an operation stops, and it still releases everything.
+TEST(Operations, AStopEndsTheRunAtTheNextBlockBoundaryAndReleasesEverything) {
+  constexpr std::size_t kErase = 2, kBlock = 3, kBlocks = 1024;
+  const std::vector<std::tuple<const char*, Operation, std::size_t, std::size_t>> cases = {
+      // name, operation, the transfer during which the stop comes, the transfers made in all
+      {"update, before the first block", &RunUpdate, 2, kErase},
+      {"update, programming", &RunUpdate, kErase + 5 * kBlock + 1, kErase + 6 * kBlock},
+      {"update, reading back", &RunUpdate, kErase + (kBlocks + 2) * kBlock + 2, kErase + (kBlocks + 3) * kBlock},
+      {"update, last block read", &RunUpdate, kErase + 2 * kBlocks * kBlock - 1, kErase + 2 * kBlocks * kBlock},
+      {"write", &WriteImageFile, 4 * kBlock + 2, 5 * kBlock},
+      {"verify", &VerifyImageFile, 7 * kBlock + 3, 8 * kBlock},
+      {"erase, blank check", &MassEraseWithBlankCheck, kErase + 3 * kBlock + 1, kErase + 4 * kBlock},
+      {"read", &ReadToDumpFile, 2 * kBlock + 1, 3 * kBlock},
+  };
+  for (const auto& [name, operation, stopAt, transfers] : cases) {
+    SCOPED_TRACE(name);
+    OpsRig rig;
+    ImageFile(rig);
+    SaveDump(rig);
+    std::atomic<bool> stop = false;
+    rig.context.stop = &stop;
+    std::size_t seen = 0;
+    rig.device.SetTraceSink([&](const TraceRecord& record) {
+      if (record.call == Call::BulkWrite || record.call == Call::BulkRead) stop = stop || ++seen == stopAt;
+    });
+    operation(rig.context);
+    EXPECT_EQ(rig.ui.messages, std::vector{Warning("Interrupted")});
+    EXPECT_EQ(TransferCount(rig.device.trace()), transfers);
+    EXPECT_EQ(CallsAfterLastTransfer(rig.device.trace()), std::vector{Call::ClosePipe});
+    EXPECT_FALSE(rig.device.exitedIsp());
+    EXPECT_FALSE(rig.library.loaded());
+    EXPECT_EQ(rig.ui.enableChanges, GuardHistory());
+    StagingGone(rig);
   }
 }
 
