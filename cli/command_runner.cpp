@@ -148,11 +148,6 @@ int RunWithLibrary(const CommandLine& line, ConsoleUi& ui, const Prepared& prepa
   return ui.Finish(line.command == Command::Read);
 }
 
-std::string PermissionText(std::uint32_t denied) {
-  return "No permission to open " + CountText(denied, "USB device") +
-         ": install the udev rule 60-hnx-update.rules (packaging/) and plug the device in again.";
-}
-
 std::string DeviceLine(const UsbDeviceEntry& device) {
   return device.location.Text() + ": bus " + std::to_string(device.location.bus) + ", port " +
          device.location.PortPath() + ", " + device.speed;
@@ -162,7 +157,7 @@ int RunOnDevice(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared
                 const std::optional<UsbLocation>& location) {
   const std::unique_ptr<UsbTransport> transport = usb.Connect(location);
   Operate(line, ui, prepared, "", transport.get());
-  if (const std::uint32_t denied = transport->deniedAtLastOpen()) ui.ReplaceNoDeviceOutcome(PermissionText(denied));
+  if (const std::uint32_t denied = transport->deniedAtLastOpen()) ui.ReplaceNoDeviceOutcome(UsbPermissionText(denied));
   return ui.Finish(line.command == Command::Read);
 }
 
@@ -173,7 +168,7 @@ int ListDevices(ConsoleUi& ui, const UsbSurvey& survey) {
                 ",\"port\":\"" + device.location.PortPath() + "\",\"speed\":\"" + device.speed + "\"");
   }
   ui.AddDetail(CountText(static_cast<std::uint32_t>(survey.devices.size())) + " attached", false);
-  if (survey.devices.empty() && survey.denied > 0) return ui.Finish(PermissionText(survey.denied), kNoDevice);
+  if (survey.devices.empty() && survey.denied > 0) return ui.Finish(UsbPermissionText(survey.denied), kNoDevice);
   Show(ui, survey.devices.empty() ? kNoDeviceAttached : kDeviceFound);
   return ui.Finish(false);
 }
@@ -182,7 +177,7 @@ int RunOnEveryDevice(const CommandLine& line, ConsoleUi& ui, const Prepared& pre
                      std::FILE* out, std::FILE* err) {
   const UsbSurvey survey = usb.Survey();
   if (survey.devices.empty())
-    return ui.Finish(survey.denied > 0 ? PermissionText(survey.denied) : kNoDeviceAttached.text, kNoDevice);
+    return ui.Finish(survey.denied > 0 ? UsbPermissionText(survey.denied) : kNoDeviceAttached.text, kNoDevice);
   int firstFailure = kSuccess;
   std::uint32_t succeeded = 0;
   for (const UsbDeviceEntry& device : survey.devices) {

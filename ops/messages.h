@@ -1,6 +1,7 @@
 // Every outcome the operations report, word for word.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "ops/dialog_ui.h"
@@ -47,6 +48,12 @@ inline constexpr Message kDeviceFound{"ZB44xx Found !", MessageIcon::Information
 inline constexpr const char* kMissingEntryPointLead = "Can't load function ";
 inline std::string MissingEntryPointText(const std::string& name) {
   return kMissingEntryPointLead + name + "!";
+}
+
+// Linux: identified devices whose nodes the user may not open, and the rule that gives access.
+inline std::string UsbPermissionText(std::uint32_t devices) {
+  return "No permission to open " + std::to_string(devices) + " USB device" + (devices == 1 ? "" : "s") +
+         ": install the udev rule 60-hnx-update.rules (packaging/) and plug the device in again.";
 }
 
 }  // namespace hnx
