@@ -1,5 +1,6 @@
 #include "cli/command_runner.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +9,8 @@
 #include <thread>
 #include <variant>
 
+#include "cli/device_run.h"
+#include "cli/many_devices.h"
 #include "cli/platform.h"
 #include "ops/image_formats.h"
 #include "ops/messages.h"
@@ -45,23 +48,50 @@ std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) 
   return content;
 }
 
-// "1 device", "2 devices".
-std::string CountText(std::uint32_t count, const std::string& noun = "device") {
-  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
-}
-
 bool TakesImageFile(const CommandLine& line) {
   return line.command == Command::Write || line.command == Command::Verify ||
          (line.command == Command::Update && !line.file.empty());
 }
 
-// What every run of the command shares: the image file's content and the transfer log.
-struct Prepared {
-  std::optional<std::vector<std::uint8_t>> image;
-  std::unique_ptr<TransferLogFile> log;
-};
+bool RunsOnSeveralDevices(const CommandLine& line) {
+  return line.all || line.station;
+}
 
-// Reads and decodes the image file and opens the log; the exit code when either fails.
+// What the line before the outcome says the flash went through.
+const char* WorkText(Command command) {
+  switch (command) {
+    case Command::Update:
+      return "programmed and verified";
+    case Command::Write:
+      return "programmed";
+    case Command::Verify:
+      return "verified";
+    case Command::Read:
+      return "read";
+    case Command::Erase:
+      return "erased and checked blank";
+    default:
+      return "";
+  }
+}
+
+// The entry points without which the command cannot end as it should: it would leave the device
+// half done (erased, say, with nothing programmed) or its pipe claimed.
+std::vector<const char*> EntryPointsNeeded(Command command) {
+  switch (command) {
+    case Command::Protect:
+      return {kUsbOpenPipeName, kUsbBulkWriteName, kUsbClosePipeName};
+    case Command::ExitIsp:
+      return {kUsbOpenPipeName, kUsbBulkWriteName};
+    case Command::List:
+      return {};
+    default:
+      return {kUsbOpenPipeName, kUsbClosePipeName, kUsbBulkWriteName, kUsbBulkReadName};
+  }
+}
+
+// Reads and decodes the image file and, for a run on one device, opens the log; the exit code when
+// either fails.
 std::optional<int> Prepare(const CommandLine& line, const ChipProfile& chip, ConsoleUi& ui, Prepared& prepared) {
   // A bad image file is refused before anything reaches the device.
   if (TakesImageFile(line)) {
@@ -77,17 +107,24 @@ std::optional<int> Prepare(const CommandLine& line, const ChipProfile& chip, Con
     }
     prepared.image = std::move(std::get<DecodedImage>(decoded).bytes);
   }
-  if (!line.logPath.empty()) {
+  if (!line.logPath.empty() && !RunsOnSeveralDevices(line)) {
     prepared.log = std::make_unique<TransferLogFile>(line.logPath);
     if (!prepared.log->isOpen()) return ui.Finish("Can't write the log file " + line.logPath + " !!", kTransferFailed);
   }
   return std::nullopt;
 }
 
-// Runs the command's operation to its end through the library at `libraryPath`, or through
+// Where one device's run is heard from and what it runs through: the library at `libraryPath`, or
 // `transport` when there is one.
-void Operate(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, const std::string& libraryPath,
-             Transport* transport) {
+struct Channel {
+  std::string libraryPath;
+  Transport* transport = nullptr;
+  TransferLog* log = nullptr;
+  std::string device;  // names the staging of one of several devices
+};
+
+// Runs the command's operation to its end.
+void Operate(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, const Channel& channel, StopFlag stop) {
   PlatformDynamicLibrary libraries;
   const std::span<const std::uint8_t> embedded = EmbeddedImage();
   MemoryImageResource resource(line.command == Command::Update && prepared.image
@@ -98,11 +135,14 @@ void Operate(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, c
   DialogState state;
   state.m_strChipType = line.chip;
   state.m_strImagePath = line.file;
-  OperationContext context{state, ui, libraries, libraryPath, *hubs, resource, sleeper, StagingForThisRun()};
-  context.transferLog = prepared.log.get();
-  context.transport = transport;
+  OperationContext context{state,  ui,       libraries, channel.libraryPath,
+                           *hubs,  resource, sleeper,   StagingForThisRun(channel.device)};
+  context.transferLog = channel.log;
+  context.transport = channel.transport;
   context.openWaitSeconds = line.waitSeconds;
+  context.stop = stop;
   if (line.command != Command::Update) context.imageFileContent = prepared.image;
+  ui.DescribeWork(WorkText(line.command));
 
   switch (line.command) {
     case Command::Update:
@@ -135,16 +175,30 @@ void Operate(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, c
   }
 }
 
-int RunWithLibrary(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared) {
+int RunWithLibrary(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, StopFlag stop) {
   const std::string libraryPath = line.library.empty() ? DefaultTransferLibraryPath() : line.library;
   // Only where the system's USB access could not start, since it is used when no library is named.
   if (libraryPath.empty())
     return ui.Finish("Can't reach the USB devices (libusb did not start): name a transfer library with --library.",
                      kNoDevice);
   PlatformDynamicLibrary libraries;
-  if (DynamicLibrary::Handle probe = libraries.Load(libraryPath)) libraries.Unload(probe);
-  else ui.AddDetail("Can't load the transfer library " + libraryPath, true);
-  Operate(line, ui, prepared, libraryPath, nullptr);
+  if (DynamicLibrary::Handle probe = libraries.Load(libraryPath)) {
+    libraries.Unload(probe);
+  } else {
+    ui.AddDetail("Can't load the transfer library " + libraryPath, true);
+  }
+  {
+    // Resolving calls nothing in the library, so nothing has reached the device yet.
+    const TransferLibrary resolved(libraries, libraryPath);
+    std::vector<std::string> lacking;
+    for (const char* name : EntryPointsNeeded(line.command))
+      if (std::ranges::count(resolved.missingEntryPoints(), name) > 0) lacking.push_back(MissingEntryPointText(name));
+    if (!lacking.empty()) {
+      for (std::size_t i = 0; i + 1 < lacking.size(); ++i) ui.AddDetail(lacking[i], true);
+      return ui.Finish(lacking.back(), kNoDevice);
+    }
+  }
+  Operate(line, ui, prepared, {libraryPath, nullptr, prepared.log.get(), ""}, stop);
   return ui.Finish(line.command == Command::Read);
 }
 
@@ -153,10 +207,10 @@ std::string DeviceLine(const UsbDeviceEntry& device) {
          device.location.PortPath() + ", " + device.speed;
 }
 
-int RunOnDevice(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, UsbBus& usb,
-                const std::optional<UsbLocation>& location) {
+int RunOnDevice(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, TransferLog* log, UsbBus& usb,
+                const std::optional<UsbLocation>& location, StopFlag stop) {
   const std::unique_ptr<UsbTransport> transport = usb.Connect(location);
-  Operate(line, ui, prepared, "", transport.get());
+  Operate(line, ui, prepared, {"", transport.get(), log, location ? location->Text() : ""}, stop);
   if (const std::uint32_t denied = transport->deniedAtLastOpen()) ui.ReplaceNoDeviceOutcome(UsbPermissionText(denied));
   return ui.Finish(line.command == Command::Read);
 }
@@ -164,57 +218,66 @@ int RunOnDevice(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared
 int ListDevices(ConsoleUi& ui, const UsbSurvey& survey) {
   for (const UsbDeviceEntry& device : survey.devices) {
     ui.AddDetail(DeviceLine(device), false);
-    ui.EmitJson("\"device\":\"" + device.location.Text() + "\",\"bus\":" + std::to_string(device.location.bus) +
-                ",\"port\":\"" + device.location.PortPath() + "\",\"speed\":\"" + device.speed + "\"");
+    ui.EmitJson({{"device", device.location.Text()},
+                 {"bus", device.location.bus},
+                 {"port", device.location.PortPath()},
+                 {"speed", device.speed}});
   }
-  ui.AddDetail(CountText(static_cast<std::uint32_t>(survey.devices.size())) + " attached", false);
+  ui.AddDetail(CountText(survey.devices.size()) + " attached", false);
   if (survey.devices.empty() && survey.denied > 0) return ui.Finish(UsbPermissionText(survey.denied), kNoDevice);
   Show(ui, survey.devices.empty() ? kNoDeviceAttached : kDeviceFound);
   return ui.Finish(false);
 }
 
-int RunOnEveryDevice(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, UsbBus& usb,
-                     std::FILE* out, std::FILE* err) {
-  const UsbSurvey survey = usb.Survey();
-  if (survey.devices.empty())
-    return ui.Finish(survey.denied > 0 ? UsbPermissionText(survey.denied) : kNoDeviceAttached.text, kNoDevice);
-  int firstFailure = kSuccess;
-  std::uint32_t succeeded = 0;
-  for (const UsbDeviceEntry& device : survey.devices) {
-    ConsoleUi deviceUi(line.file, line.progress, line.quiet, out, err, IsTerminal(err), device.location.Text());
-    const int code = RunOnDevice(line, deviceUi, prepared, usb, device.location);
-    if (code == kSuccess) ++succeeded;
-    else if (firstFailure == kSuccess) firstFailure = code;
-  }
-  return ui.Finish(std::to_string(succeeded) + " of " + CountText(static_cast<std::uint32_t>(survey.devices.size())) +
-                       " succeeded",
-                   firstFailure);
-}
-
-int RunOnUsb(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, UsbBus& usb, std::FILE* out,
-             std::FILE* err) {
+int RunOnUsb(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, UsbBus& usb, ConsoleOutput& output,
+             StopFlag stop) {
   if (line.command == Command::List) return ListDevices(ui, usb.Survey());
-  if (line.all) return RunOnEveryDevice(line, ui, prepared, usb, out, err);
+  if (line.station) return RunStation(line, ui, prepared, usb, output, stop);
+  if (line.all) return RunOnEveryDevice(line, ui, prepared, usb, output, stop);
   if (!line.device.empty()) {
     const std::optional<UsbLocation> location = UsbLocation::Parse(line.device);
     if (!location) return ui.Finish("--device takes BUS-PORT[.PORT...] as lsusb -t shows it, e.g. 1-4.2, not " + line.device, kUsage);
-    return RunOnDevice(line, ui, prepared, usb, location);
+    return RunOnDevice(line, ui, prepared, prepared.log.get(), usb, location, stop);
   }
   const UsbSurvey survey = usb.Survey();
   if (survey.devices.size() > 1) {
     for (const UsbDeviceEntry& device : survey.devices) ui.AddDetail(DeviceLine(device), true);
-    return ui.Finish(CountText(static_cast<std::uint32_t>(survey.devices.size())) +
-                         " attached: choose one with --device or every one with --all.",
+    return ui.Finish(CountText(survey.devices.size()) + " attached: choose one with --device or every one with --all.",
                      kUsage);
   }
-  return RunOnDevice(line, ui, prepared, usb, std::nullopt);
+  return RunOnDevice(line, ui, prepared, prepared.log.get(), usb, std::nullopt, stop);
+}
+
+// field.log: field.1-4.2.log; field: field.1-4.2.
+std::string LogPathOf(const std::string& logPath, const UsbLocation& location) {
+  std::filesystem::path path(logPath);
+  const std::string extension = path.extension().string();
+  path.replace_filename(path.stem().string() + "." + location.Text() + extension);
+  return path.string();
 }
 
 }  // namespace
 
-int RunCommand(const CommandLine& line, std::FILE* out, std::FILE* err) {
-  ConsoleUi ui(line.file, line.progress, line.quiet, out, err, IsTerminal(err));
-  if (line.all && line.command == Command::Read)
+std::string CountText(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " device" : " devices");
+}
+
+int RunOnListedDevice(const CommandLine& line, const Prepared& prepared, UsbBus& usb, const UsbLocation& location,
+                      ConsoleOutput& output, StopFlag stop) {
+  ConsoleUi ui(line.file, line.progress, line.quiet, output, location.Text());
+  std::unique_ptr<TransferLogFile> log;
+  if (!line.logPath.empty()) {
+    const std::string logPath = LogPathOf(line.logPath, location);
+    log = std::make_unique<TransferLogFile>(logPath);
+    if (!log->isOpen()) return ui.Finish("Can't write the log file " + logPath + " !!", kTransferFailed);
+  }
+  return RunOnDevice(line, ui, prepared, log.get(), usb, location, stop);
+}
+
+int RunCommand(const CommandLine& line, std::FILE* out, std::FILE* err, StopFlag stop) {
+  ConsoleOutput output(out, err, IsTerminal(err));
+  ConsoleUi ui(line.file, line.progress, line.quiet, output);
+  if (RunsOnSeveralDevices(line) && line.command == Command::Read)
     return ui.Finish("read writes one file: choose one device with --device.", kUsage);
 
   const ChipLookup chip = LookUpChip(line.chip);
@@ -222,12 +285,13 @@ int RunCommand(const CommandLine& line, std::FILE* out, std::FILE* err) {
   Prepared prepared;
   if (const std::optional<int> failed = Prepare(line, chip.profile, ui, prepared)) return *failed;
 
-  const bool choosesDevice = line.all || !line.device.empty();
+  const bool choosesDevice = RunsOnSeveralDevices(line) || !line.device.empty();
   const std::unique_ptr<UsbBus> usb = line.library.empty() ? MakeSystemUsb() : nullptr;
-  if (usb) return RunOnUsb(line, ui, prepared, *usb, out, err);
+  if (usb) return RunOnUsb(line, ui, prepared, *usb, output, stop);
   if (choosesDevice)
-    return ui.Finish("--device and --all choose among the system's USB devices; a transfer library has one.", kUsage);
-  return RunWithLibrary(line, ui, prepared);
+    return ui.Finish("--device, --all and --station choose among the system's USB devices; a transfer library has one.",
+                     kUsage);
+  return RunWithLibrary(line, ui, prepared, stop);
 }
 
 }  // namespace hnx::cli

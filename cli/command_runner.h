@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/console_ui.h"
+#include "link/isp.h"
 
 namespace hnx::cli {
 
@@ -18,14 +19,18 @@ struct CommandLine {
   std::string chip = "ZB29K702";
   std::string library;  // "": the platform's own
   std::string device;   // the USB device's BUS-PORT[.PORT...]; "": the only one
-  bool all = false;     // every identified USB device in turn
+  bool all = false;     // every identified USB device, at once
+  bool station = false;  // every identified USB device as it is plugged in
+  std::uint32_t jobs = 0;   // how many devices run at once; 0: all
+  std::uint32_t count = 0;  // the station ends after this many devices; 0: when interrupted
   std::optional<std::uint32_t> waitSeconds;
   ProgressStyle progress = ProgressStyle::Auto;
   std::string logPath;
   bool quiet = false;
 };
 
-// Runs the command to its end and returns the exit code; the outcome is on `out` or `err`.
-int RunCommand(const CommandLine& line, std::FILE* out, std::FILE* err);
+// Runs the command to its end, or until `stop` is set, and returns the exit code; the outcome is on
+// `out` or `err`.
+int RunCommand(const CommandLine& line, std::FILE* out, std::FILE* err, StopFlag stop = nullptr);
 
 }  // namespace hnx::cli

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <utility>
 
 #include "ops/messages.h"
 
@@ -16,7 +17,7 @@ struct OutcomeCode {
 
 // Every box an operation ends with, and the exit code it stands for.
 // clang-format off
-constexpr std::array<OutcomeCode, 24> kOutcomeCodes = {{
+constexpr std::array<OutcomeCode, 25> kOutcomeCodes = {{
     {&kUpdateSucceeded, kSuccess},     {&kMassEraseSucceeded, kSuccess},   {&kWriteSucceeded, kSuccess},
     {&kVerifySucceeded, kSuccess},     {&kReadSucceeded, kSuccess},        {&kDownloadCompleted, kSuccess},
     {&kReadProtectSucceeded, kSuccess}, {&kExitIspSucceeded, kSuccess},    {&kDeviceFound, kSuccess},
@@ -27,6 +28,7 @@ constexpr std::array<OutcomeCode, 24> kOutcomeCodes = {{
     {&kTimeOut, kNoDevice},            {&kDeviceNotFound, kNoDevice},      {&kNoDeviceAttached, kNoDevice},
     {&kWriteFailure, kTransferFailed}, {&kReadFailure, kTransferFailed},   {&kFlashWriteFailure, kTransferFailed},
     {&kReadProtectFailure, kTransferFailed}, {&kDumpWriteFailed, kTransferFailed},
+    {&kInterrupted, kStopped},
 }};
 // clang-format on
 
@@ -49,32 +51,12 @@ const char* PhaseName(TransferPhase phase) {
   return "";
 }
 
-// The texts are ASCII but for the resource failures, whose code-page bytes are escaped one by one.
-std::string JsonString(const std::string& text) {
-  std::string quoted = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += c;
-    } else if (byte < 0x20 || byte >= 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-      quoted += escaped;
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "\"";
-}
-
 }  // namespace
 
-ConsoleUi::ConsoleUi(std::string filePath, ProgressStyle progress, bool quiet, std::FILE* out, std::FILE* err,
-                     bool errIsTerminal, std::string device)
-    : filePath_(std::move(filePath)), progress_(progress), quiet_(quiet), out_(out), err_(err),
-      device_(std::move(device)) {
-  if (progress_ == ProgressStyle::Auto) progress_ = errIsTerminal ? ProgressStyle::Bar : ProgressStyle::None;
+ConsoleUi::ConsoleUi(std::string filePath, ProgressStyle progress, bool quiet, ConsoleOutput& output,
+                     std::string device)
+    : filePath_(std::move(filePath)), progress_(progress), quiet_(quiet), output_(output), device_(std::move(device)) {
+  if (progress_ == ProgressStyle::Auto) progress_ = output_.errIsTerminal() ? ProgressStyle::Bar : ProgressStyle::None;
   if (quiet_) progress_ = ProgressStyle::None;
 }
 
@@ -91,26 +73,38 @@ void ConsoleUi::AddDetail(const std::string& text, bool failure) {
   lines_.push_back({text, failure, false});
 }
 
-void ConsoleUi::EmitJson(const std::string& members) {
-  if (progress_ != ProgressStyle::Json) return;
-  const std::string device = device_.empty() ? "" : "\"device\":" + JsonString(device_) + ",";
-  std::fprintf(err_, "{%s%s}\n", device.c_str(), members.c_str());
-  std::fflush(err_);
+std::string ConsoleUi::JsonLine(const Json& members) const {
+  Json object;
+  if (!device_.empty()) object["device"] = device_;
+  object.update(members);
+  // The resource failures' texts are in a Chinese code page, not UTF-8: their bytes are replaced.
+  return object.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+void ConsoleUi::EmitJson(const Json& members) {
+  if (progress_ == ProgressStyle::Json) output_.Draw(JsonLine(members) + "\n");
 }
 
 void ConsoleUi::ShowTransferProgress(TransferPhase phase, std::uint32_t done, std::uint32_t total) {
+  if (phase == TransferPhase::Program) programmed_ = std::max(programmed_, done);
+  if (phase == TransferPhase::Read) read_ = std::max(read_, done);
+  if (phase != TransferPhase::Erase) imageSize_ = total;
   if (progress_ == ProgressStyle::Json) {
-    EmitJson(std::string("\"phase\":\"") + PhaseName(phase) + "\",\"done\":" + std::to_string(done) +
-             ",\"total\":" + std::to_string(total));
-    return;
+    EmitJson({{"phase", PhaseName(phase)}, {"done", done}, {"total", total}});
+  } else if (progress_ == ProgressStyle::Bar && total != 0) {
+    if (device_.empty()) DrawBar(phase, done, total);
+    else DrawLiveLine(phase, done, total);
   }
-  if (progress_ != ProgressStyle::Bar || total == 0) return;
+}
+
+void ConsoleUi::DrawBar(TransferPhase phase, std::uint32_t done, std::uint32_t total) {
   if (barOpen_ && barPhase_ != phase) EndBar();
   constexpr std::uint32_t kWidth = 40;
   const auto filled = static_cast<std::uint32_t>(std::uint64_t{done} * kWidth / total);
-  std::fprintf(err_, "\r%-8s [%s%s] %3u%%", PhaseName(phase), std::string(filled, '#').c_str(),
-               std::string(kWidth - filled, '.').c_str(), static_cast<unsigned>(std::uint64_t{done} * 100 / total));
-  std::fflush(err_);
+  char text[128];
+  std::snprintf(text, sizeof text, "\r%-8s [%s%s] %3u%%", PhaseName(phase), std::string(filled, '#').c_str(),
+                std::string(kWidth - filled, '.').c_str(), static_cast<unsigned>(std::uint64_t{done} * 100 / total));
+  output_.Draw(text);
   barOpen_ = true;
   barPhase_ = phase;
   if (done == total) EndBar();
@@ -118,8 +112,25 @@ void ConsoleUi::ShowTransferProgress(TransferPhase phase, std::uint32_t done, st
 
 void ConsoleUi::EndBar() {
   if (!barOpen_) return;
-  std::fputc('\n', err_);
+  output_.Draw("\n");
   barOpen_ = false;
+}
+
+// "1-4.2: program  45%  31.2 KiB/s  1.2 s left", redrawn when the percentage changes.
+void ConsoleUi::DrawLiveLine(TransferPhase phase, std::uint32_t done, std::uint32_t total) {
+  const auto percent = static_cast<int>(std::uint64_t{done} * 100 / total);
+  if (percent == livePercent_ && phase == barPhase_) return;
+  livePercent_ = percent;
+  barPhase_ = phase;
+  const double seconds = Seconds();
+  const double rate = seconds > 0 ? (programmed_ + read_) / seconds : 0;
+  char text[160];
+  if (rate > 0)
+    std::snprintf(text, sizeof text, "%s: %-8s %3d%%  %.1f KiB/s  %.1f s left", device_.c_str(), PhaseName(phase),
+                  percent, rate / 1024, (total - done) / rate);
+  else
+    std::snprintf(text, sizeof text, "%s: %-8s %3d%%", device_.c_str(), PhaseName(phase), percent);
+  output_.SetLiveLine(device_, text);
 }
 
 void ConsoleUi::ShowFirstDifference(std::uint32_t address, std::uint8_t expected, std::uint8_t found) {
@@ -139,21 +150,37 @@ int ConsoleUi::Finish(bool writesFile) {
   return Finish(code == kNoDevice && !noDeviceOutcome_.empty() ? noDeviceOutcome_ : outcome, code);
 }
 
-void ConsoleUi::PrintLine(std::FILE* stream, const std::string& text) const {
-  if (device_.empty()) std::fprintf(stream, "%s\n", text.c_str());
-  else std::fprintf(stream, "%s: %s\n", device_.c_str(), text.c_str());
+double ConsoleUi::Seconds() const {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
+std::string ConsoleUi::WorkLine(bool succeeded) const {
+  const std::uint64_t moved = std::uint64_t{programmed_} + read_;
+  if (moved == 0 || (succeeded && workText_.empty())) return "";
+  const double seconds = Seconds();
+  char text[160];
+  const std::string what = succeeded ? std::to_string(imageSize_) + " bytes " + workText_
+                                     : std::to_string(moved) + " bytes moved";
+  std::snprintf(text, sizeof text, "%s in %.1f s (%.1f KiB/s)", what.c_str(), seconds,
+                seconds > 0 ? static_cast<double>(moved) / seconds / 1024 : 0.0);
+  return text;
+}
+
+std::string ConsoleUi::Headed(const std::string& text) const {
+  return device_.empty() ? text : device_ + ": " + text;
 }
 
 int ConsoleUi::Finish(const std::string& finalText, int code) {
   EndBar();
-  for (const Line& line : lines_) {
-    if (line.failure) PrintLine(err_, line.text);
-    else if (!quiet_) PrintLine(out_, line.text);
-  }
-  EmitJson("\"result\":" + JsonString(finalText) + ",\"code\":" + std::to_string(code));
-  PrintLine(code == kSuccess ? out_ : err_, finalText);
-  std::fflush(out_);
-  std::fflush(err_);
+  if (!device_.empty() && progress_ == ProgressStyle::Bar) output_.SetLiveLine(device_, "");
+  const bool failed = code != kSuccess;
+  std::vector<std::pair<bool, std::string>> printed;
+  for (const Line& line : lines_)
+    if (line.failure || !quiet_) printed.emplace_back(line.failure, Headed(line.text));
+  if (const std::string work = WorkLine(!failed); !work.empty() && !quiet_) printed.emplace_back(failed, Headed(work));
+  if (progress_ == ProgressStyle::Json) printed.emplace_back(true, JsonLine({{"result", finalText}, {"code", code}}));
+  printed.emplace_back(failed, Headed(finalText));
+  output_.PrintLines(printed);
   return code;
 }
 

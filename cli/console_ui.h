@@ -2,11 +2,14 @@
 // place of the file dialogs, and every box the dialog would show kept as a line of the outcome.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "cli/console_output.h"
 #include "ops/dialog_ui.h"
 
 namespace hnx::cli {
@@ -23,15 +26,19 @@ enum ExitCode : int {
   kNoDevice = 69,
   kSoftware = 70,
   kTransferFailed = 74,
+  kStopped = 130,  // interrupted; as a shell reports a program ended by SIGINT
 };
+
+using Json = nlohmann::ordered_json;
 
 class ConsoleUi final : public DialogUi {
  public:
-  // `filePath` answers both file dialogs. Progress is drawn on `err`; a bar only where it is a
-  // terminal (`errIsTerminal`) unless asked for. With a `device` (one of several runs), every line
-  // begins with "<device>: " and every JSON object with its "device" member.
-  ConsoleUi(std::string filePath, ProgressStyle progress, bool quiet, std::FILE* out, std::FILE* err,
-            bool errIsTerminal, std::string device = "");
+  // `filePath` answers both file dialogs. Progress is drawn on standard error; a bar only where it
+  // is a terminal unless asked for. With a `device` (one of several runs), every line begins with
+  // "<device>: ", every JSON object has its "device" member first, and the bar is the device's live
+  // line among the others.
+  ConsoleUi(std::string filePath, ProgressStyle progress, bool quiet, ConsoleOutput& output,
+            std::string device = "");
 
   void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) override;
   void ShowAppMessage(const std::string& text) override;
@@ -51,8 +58,11 @@ class ConsoleUi final : public DialogUi {
   // A line of the outcome that no dialog box shows: what was wrong with an image file, a device
   // count.
   void AddDetail(const std::string& text, bool failure);
-  // With JSON progress, one object of the given members ("\"bus\":1,...") on `err` at once.
-  void EmitJson(const std::string& members);
+  // With JSON progress, one object of the given members on standard error at once.
+  void EmitJson(const Json& members);
+  // What the flash went through when the command succeeds, for the line before the outcome, e.g.
+  // "programmed and verified"; none: no such line.
+  void DescribeWork(std::string doneText) { workText_ = std::move(doneText); }
   // When the outcome is one of no device, `text` is shown in its place.
   void ReplaceNoDeviceOutcome(std::string text) { noDeviceOutcome_ = std::move(text); }
   // Ends the run with a final line of the front end's own, e.g. a file that cannot be read before
@@ -71,14 +81,25 @@ class ConsoleUi final : public DialogUi {
   };
 
   void EndBar();
-  void PrintLine(std::FILE* stream, const std::string& text) const;
+  void DrawBar(TransferPhase phase, std::uint32_t done, std::uint32_t total);
+  void DrawLiveLine(TransferPhase phase, std::uint32_t done, std::uint32_t total);
+  std::string Headed(const std::string& text) const;
+  std::string JsonLine(const Json& members) const;
+  // "65536 bytes programmed and verified in 4.1 s (31.2 KiB/s)"; "" when no block was moved.
+  std::string WorkLine(bool succeeded) const;
+  double Seconds() const;
 
   std::string filePath_;
   ProgressStyle progress_;
   bool quiet_;
-  std::FILE* out_;
-  std::FILE* err_;
+  ConsoleOutput& output_;
   std::string device_;
+  std::string workText_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::uint32_t programmed_ = 0;  // bytes, as far as the program phase came
+  std::uint32_t read_ = 0;        // bytes, as far as the read phase came
+  std::uint32_t imageSize_ = 0;
+  int livePercent_ = -1;
   std::string noDeviceOutcome_;
   std::vector<Line> lines_;
   bool entryPointMissing_ = false;

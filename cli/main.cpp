@@ -18,6 +18,7 @@ constexpr const char* kExitCodes =
     "  66  image file missing or unreadable\n"
     "  69  no device: the library cannot be loaded or lacks an entry point, or opening timed out\n"
     "  74  a transfer with the device failed, or the output file could not be written\n"
+    "  130 interrupted (SIGINT or SIGTERM): stopped at a block boundary, the device released and still in ISP mode\n"
     "Image files are raw binary, Intel HEX or Motorola S-record, told apart by their content.";
 
 }  // namespace
@@ -47,7 +48,18 @@ int main(int argc, char** argv) {
   app.add_flag("-q,--quiet", line.quiet, "only the outcome and what went wrong");
   CLI::Option* device =
       app.add_option("--device", line.device, "the USB device at BUS-PORT[.PORT...], as lsusb -t shows it (Linux)");
-  app.add_flag("--all", line.all, "run the command on every identified USB device in turn (Linux)")->excludes(device);
+  CLI::Option* all =
+      app.add_flag("--all", line.all, "run the command on every identified USB device at once (Linux)")->excludes(device);
+  CLI::Option* station =
+      app.add_flag("--station", line.station,
+                   "wait for devices and run the command on each as it is plugged in, until interrupted (Linux)")
+          ->excludes(device)
+          ->excludes(all);
+  app.add_option("--jobs", line.jobs, "with --all or --station: how many devices run at once (default: all)")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--count", line.count, "with --station: end after this many devices")
+      ->check(CLI::PositiveNumber)
+      ->needs(station);
 
   struct Entry {
     const char* name;
@@ -79,5 +91,10 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : hnx::cli::kUsage;
   }
   line.progress = styles.at(progress);
-  return hnx::cli::RunCommand(line, stdout, stderr);
+  if (line.station && line.command != Command::Update && line.command != Command::Verify &&
+      line.command != Command::Erase) {
+    std::fprintf(stderr, "--station runs update, verify or erase.\n");
+    return hnx::cli::kUsage;
+  }
+  return hnx::cli::RunCommand(line, stdout, stderr, hnx::cli::StopOnInterrupt());
 }

@@ -14,8 +14,12 @@
 namespace hnx::cli {
 
 // Windows: the dialog's staging folder and file. Elsewhere: a folder of this run's own in the
-// temporary folder.
-StagingPaths StagingForThisRun();
+// temporary folder, one for each `device` when several run at once.
+StagingPaths StagingForThisRun(const std::string& device = "");
+
+// From now on an interrupt (SIGINT or SIGTERM; Windows: Ctrl-C or Ctrl-Break) sets the flag and does
+// nothing else; a second one ends the process as the system would.
+StopFlag StopOnInterrupt();
 
 // The transfer library used without --library: ZB_USB.DLL beside the program on Windows; none
 // elsewhere ("").

@@ -1,5 +1,7 @@
+#include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 
 #include "cli/platform.h"
@@ -7,6 +9,13 @@
 
 namespace hnx::cli {
 namespace {
+
+// A signal handler can reach nothing but a static object.
+std::atomic<bool> interrupted = false;
+
+extern "C" void OnInterrupt(int) {
+  interrupted = true;
+}
 
 class NoHubDriver final : public HubDriver {
  public:
@@ -22,12 +31,25 @@ class NoHubDriver final : public HubDriver {
 
 }  // namespace
 
-StagingPaths StagingForThisRun() {
+StagingPaths StagingForThisRun(const std::string& device) {
   std::error_code error;
   std::filesystem::path temp = std::filesystem::temp_directory_path(error);
   if (error) temp = "/tmp";
-  const std::string folder = (temp / ("hnx-update-" + std::to_string(getpid()))).string();
+  std::string name = "hnx-update-" + std::to_string(getpid());
+  if (!device.empty()) name += "-" + device;
+  const std::string folder = (temp / name).string();
   return {folder, folder + "/b167h.bin"};
+}
+
+StopFlag StopOnInterrupt() {
+  static_assert(std::atomic<bool>::is_always_lock_free);
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;  // the second signal takes the default action
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  return &interrupted;
 }
 
 std::string DefaultTransferLibraryPath() {

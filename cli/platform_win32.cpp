@@ -1,11 +1,30 @@
 #include <io.h>
+#include <windows.h>
+
+#include <atomic>
 
 #include "cli/platform.h"
 
 namespace hnx::cli {
+namespace {
 
-StagingPaths StagingForThisRun() {
+std::atomic<bool> interrupted = false;
+
+// The first Ctrl-C only sets the flag; for the second the system's handler ends the process.
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+  return interrupted.exchange(true) ? FALSE : TRUE;
+}
+
+}  // namespace
+
+StagingPaths StagingForThisRun(const std::string&) {
   return kProgramStaging;
+}
+
+StopFlag StopOnInterrupt() {
+  SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
+  return &interrupted;
 }
 
 std::string DefaultTransferLibraryPath() {

@@ -3,6 +3,7 @@
 // (usb_transport_libusb.h); Windows has none and goes through the vendor library.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -37,6 +38,13 @@ struct UsbSurvey {
   std::uint32_t denied = 0;             // devices that could not be opened for lack of permission
 };
 
+// What changed on the buses: identified devices that arrived, and the places of devices that left
+// (identified or not).
+struct UsbChanges {
+  std::vector<UsbDeviceEntry> arrived;
+  std::vector<UsbLocation> left;
+};
+
 // A transport to one device that also tells why opening found none.
 class UsbTransport : public Transport {
  public:
@@ -51,6 +59,9 @@ class UsbBus {
   // A transport to the identified device at `location`; without one, to the only identified device
   // (opening fails while there are several).
   virtual std::unique_ptr<UsbTransport> Connect(const std::optional<UsbLocation>& location) = 0;
+  // The first call starts watching the buses, and the identified devices already attached arrive
+  // first. Waits up to `timeout` for a change; nothing changed when it returns empty.
+  virtual UsbChanges WaitForChanges(std::chrono::milliseconds timeout) = 0;
 };
 
 }  // namespace hnx

@@ -4,7 +4,11 @@
 
 #include <algorithm>
 #include <array>
+#include <deque>
+#include <mutex>
+#include <set>
 #include <span>
+#include <thread>
 
 #include "link/presence_scan.h"
 
@@ -211,6 +215,20 @@ bool LibusbTransport::Transfer(std::uint8_t endpoint, std::uint8_t* data, std::u
   return result == LIBUSB_SUCCESS;
 }
 
+// Opens the device to ask for the identification string; hubs and devices that cannot be opened are
+// not ours.
+bool IsIdentified(libusb_device* device) {
+  libusb_device_handle* handle = nullptr;
+  if (IsHub(device) || libusb_open(device, &handle) != LIBUSB_SUCCESS) return false;
+  const bool ours = Identifies(handle);
+  libusb_close(handle);
+  return ours;
+}
+
+UsbDeviceEntry EntryOf(libusb_device* device) {
+  return {LocationOf(device), SpeedText(libusb_get_device_speed(device))};
+}
+
 bool InBusOrder(const UsbDeviceEntry& a, const UsbDeviceEntry& b) {
   if (a.location.bus != b.location.bus) return a.location.bus < b.location.bus;
   return a.location.ports < b.location.ports;
@@ -219,15 +237,18 @@ bool InBusOrder(const UsbDeviceEntry& a, const UsbDeviceEntry& b) {
 class LibusbBus final : public UsbBus {
  public:
   explicit LibusbBus(libusb_context* context) : context_(context) {}
-  ~LibusbBus() override { libusb_exit(context_); }
+  ~LibusbBus() override {
+    if (hotplugRegistered_) libusb_hotplug_deregister_callback(context_, hotplug_);
+    events_.clear();
+    libusb_exit(context_);
+  }
   LibusbBus(const LibusbBus&) = delete;
   LibusbBus& operator=(const LibusbBus&) = delete;
 
   UsbSurvey Survey() override {
     const Identified found = FindIdentified(context_, std::nullopt);
     UsbSurvey survey{{}, found.denied};
-    for (const DeviceRef& device : found.devices)
-      survey.devices.push_back({LocationOf(device.get()), SpeedText(libusb_get_device_speed(device.get()))});
+    for (const DeviceRef& device : found.devices) survey.devices.push_back(EntryOf(device.get()));
     std::sort(survey.devices.begin(), survey.devices.end(), InBusOrder);
     return survey;
   }
@@ -236,9 +257,100 @@ class LibusbBus final : public UsbBus {
     return std::make_unique<LibusbTransport>(context_, location);
   }
 
+  UsbChanges WaitForChanges(std::chrono::milliseconds timeout) override;
+
  private:
+  struct Event {
+    DeviceRef device;
+    bool arrived;
+  };
+
+  static int LIBUSB_CALL OnHotplug(libusb_context*, libusb_device* device, libusb_hotplug_event event, void* bus);
+  void StartWatching();
+  UsbChanges TakeEvents();
+  UsbChanges SurveyChanges();
+
   libusb_context* context_;
+  bool watching_ = false;
+  libusb_hotplug_callback_handle hotplug_ = 0;
+  bool hotplugRegistered_ = false;
+  std::mutex eventsMutex_;
+  std::deque<Event> events_;
+  std::set<std::string> surveyed_;  // without hot-plug: the identified devices at the last survey
+  std::chrono::steady_clock::time_point nextSurvey_{};
 };
+
+// Only queued: no transfer, not even the identification request, is made from within libusb's
+// event handling.
+int LIBUSB_CALL LibusbBus::OnHotplug(libusb_context*, libusb_device* device, libusb_hotplug_event event,
+                                     void* bus) {
+  auto* self = static_cast<LibusbBus*>(bus);
+  const std::lock_guard lock(self->eventsMutex_);
+  self->events_.push_back({DeviceRef(libusb_ref_device(device), &libusb_unref_device),
+                           event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED});
+  return 0;
+}
+
+void LibusbBus::StartWatching() {
+  watching_ = true;
+  if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) == 0) return;
+  const auto events =
+      static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT);
+  hotplugRegistered_ = libusb_hotplug_register_callback(context_, events, LIBUSB_HOTPLUG_ENUMERATE,
+                                                        LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
+                                                        LIBUSB_HOTPLUG_MATCH_ANY, &LibusbBus::OnHotplug, this,
+                                                        &hotplug_) == LIBUSB_SUCCESS;
+}
+
+UsbChanges LibusbBus::WaitForChanges(std::chrono::milliseconds timeout) {
+  if (!watching_) StartWatching();
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  if (!hotplugRegistered_) {
+    std::this_thread::sleep_until(std::min(deadline, nextSurvey_));
+    if (std::chrono::steady_clock::now() < nextSurvey_) return {};
+    nextSurvey_ = std::chrono::steady_clock::now() + kUsbSurveyInterval;
+    return SurveyChanges();
+  }
+  for (;;) {
+    {
+      const std::lock_guard lock(eventsMutex_);
+      if (!events_.empty()) break;
+    }
+    const auto left = deadline - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) break;
+    const auto micro = std::chrono::duration_cast<std::chrono::microseconds>(left).count();
+    timeval wait{static_cast<time_t>(micro / 1000000), static_cast<suseconds_t>(micro % 1000000)};
+    libusb_handle_events_timeout_completed(context_, &wait, nullptr);
+  }
+  return TakeEvents();
+}
+
+UsbChanges LibusbBus::TakeEvents() {
+  std::deque<Event> events;
+  {
+    const std::lock_guard lock(eventsMutex_);
+    events.swap(events_);
+  }
+  UsbChanges changes;
+  for (const Event& event : events) {
+    if (!event.arrived) changes.left.push_back(LocationOf(event.device.get()));
+    else if (IsIdentified(event.device.get())) changes.arrived.push_back(EntryOf(event.device.get()));
+  }
+  return changes;
+}
+
+UsbChanges LibusbBus::SurveyChanges() {
+  UsbChanges changes;
+  std::set<std::string> now;
+  for (const UsbDeviceEntry& device : Survey().devices) {
+    now.insert(device.location.Text());
+    if (!surveyed_.contains(device.location.Text())) changes.arrived.push_back(device);
+  }
+  for (const std::string& before : surveyed_)
+    if (!now.contains(before)) changes.left.push_back(*UsbLocation::Parse(before));
+  surveyed_ = std::move(now);
+  return changes;
+}
 
 }  // namespace
 

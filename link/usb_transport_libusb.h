@@ -4,6 +4,7 @@
 // passed over; those refused for lack of permission are counted.
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 #include "link/usb_bus.h"
@@ -13,6 +14,9 @@ namespace hnx {
 // Every transfer, the identification request included, ends by then: an unplugged or silent device
 // is a failed transfer.
 inline constexpr unsigned kUsbTransferTimeoutMilliseconds = 5000;
+
+// How often the buses are surveyed for changes where libusb offers no hot-plug notifications.
+inline constexpr std::chrono::milliseconds kUsbSurveyInterval{250};
 
 // One libusb context; nullptr when libusb cannot start. The transports it hands out must not outlive
 // it. Opening a transport claims interface 0 (detaching a kernel driver bound to it) and takes the

@@ -45,7 +45,8 @@ class CliTest : public ::testing::Test {
                                 trace_ + "' HNX_SIM_FAULTS='" + faults + "' '" HNX_CLI_PROGRAM "' " + args + " >'" +
                                 temp_.Path("out") + "' 2>'" + temp_.Path("err") + "'";
     const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, FileLines(temp_.Path("out")), FileLines(temp_.Path("err"))};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, WithFiguresMasked(FileLines(temp_.Path("out"))),
+            WithFiguresMasked(FileLines(temp_.Path("err")))};
   }
 
   std::vector<std::uint8_t> Flash() const {
@@ -94,9 +95,11 @@ struct ExitCase {
 // clang-format off
 const ExitCase kExitCases[] = {
     {"VerifyMismatch", "--library {lib} verify {image}", "", 1,
-     {"first difference at 0x00000000: expected 0x01, read 0xFF", "Verify Failure !!"}},
+     {"first difference at 0x00000000: expected 0x01, read 0xFF", "65536 bytes moved in T s (R KiB/s)",
+      "Verify Failure !!"}},
     {"BlankCheckFails", "--library {lib} erase", "stuck=0x1234:0xFE", 1,
-     {"first difference at 0x00001234: expected 0xFF, read 0xFE", "Mass Erase Failure !!"}},
+     {"first difference at 0x00001234: expected 0xFF, read 0xFE", "4608 bytes moved in T s (R KiB/s)",
+      "Mass Erase Failure !!"}},
     {"UnknownCommand", "--library {lib} frobnicate", "", 64,
      {"A subcommand is required", "Run with --help for more information."}},
     {"ShortImage", "--library {lib} write {short}", "", 65,
@@ -140,16 +143,34 @@ TEST_P(CliExitCode, EndsWithItsOutcomeOnStandardError) {
 INSTANTIATE_TEST_SUITE_P(Cli, CliExitCode, ::testing::ValuesIn(kExitCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(CliTest, LibraryLackingAnEntryPointIsNoDevice) {
-  const Result result = Run("--library " + SimLibraryLackingPath("no_write") + " write {image}");
-  EXPECT_EQ(result.code, 69);
-  EXPECT_THAT(result.err, ElementsAre("Can't load function USB_BulkWrite!", "Flash Write Failure !!"));
+// A library that could not finish the command is refused before it reaches the device: no erase is
+// sent that no program could follow.
+TEST_F(CliTest, LibraryLackingAnEntryPointTheCommandNeedsIsRefusedBeforeAnyTransfer) {
+  const std::vector<std::tuple<const char*, const char*, const char*>> cases = {
+      {"no_read", "update", "USB_BulkRead"},   {"no_read", "erase", "USB_BulkRead"},
+      {"no_read", "write {image}", "USB_BulkRead"}, {"no_read", "verify {image}", "USB_BulkRead"},
+      {"no_write", "write {image}", "USB_BulkWrite"}, {"no_close", "protect", "USB_Close_PIPE"},
+      {"no_open", "exit-isp", "USB_Open_PIPE"},
+  };
+  for (const auto& [lack, command, name] : cases) {
+    SCOPED_TRACE(std::string(lack) + " " + command);
+    ForgetTrace();
+    const Result result = Run("--library " + SimLibraryLackingPath(lack) + " " + command);
+    EXPECT_EQ(result.code, 69);
+    EXPECT_THAT(result.err, ElementsAre("Can't load function " + std::string(name) + "!"));
+    EXPECT_THAT(TraceFile(), IsEmpty());
+  }
+  // Exit ISP leaves the pipe open, so it does without USB_Close_PIPE.
+  const Result exited = Run("--library " + SimLibraryLackingPath("no_close") + " exit-isp");
+  EXPECT_EQ(exited.code, 69);
+  EXPECT_THAT(exited.err, ElementsAre("Can't load function USB_Close_PIPE!", "EXIT ISP Successfull !!"));
+  EXPECT_EQ(FrameOpcodes().back(), "20");
 }
 
 TEST_F(CliTest, WriteTakesIntelHexWithItsGapsErased) {
   const Result result = Run("--library {lib} write {temp}/first-byte.hex");
   EXPECT_EQ(result.code, 0);
-  EXPECT_THAT(result.out, ElementsAre("Write Command Succeeded !"));
+  EXPECT_THAT(result.out, ElementsAre("65536 bytes programmed in T s (R KiB/s)", "Write Command Succeeded !"));
   std::vector<std::uint8_t> expected(0x10000, 0xFF);
   expected[0] = 0x00;
   EXPECT_EQ(Flash(), expected);
@@ -158,7 +179,8 @@ TEST_F(CliTest, WriteTakesIntelHexWithItsGapsErased) {
 TEST_F(CliTest, UpdateProgramsTheEmbeddedImageAndLeavesNoStaging) {
   const Result result = Run("--library {lib} update");
   EXPECT_EQ(result.code, 0);
-  EXPECT_THAT(result.out, ElementsAre("Auto Command Succeeded !!"));
+  EXPECT_THAT(result.out,
+              ElementsAre("65536 bytes programmed and verified in T s (R KiB/s)", "Auto Command Succeeded !!"));
   EXPECT_THAT(result.err, IsEmpty());
   EXPECT_EQ(Flash(), FileBytes(HNX_FIRMWARE_IMAGE));
   std::vector<std::string> left;
@@ -181,7 +203,7 @@ TEST_F(CliTest, VerifyAndReadOnlyReadTheFlash) {
   ForgetTrace();
   const Result verified = Run("--library {lib} verify {image}");
   EXPECT_EQ(verified.code, 0);
-  EXPECT_THAT(verified.out, ElementsAre("Verify Command Succeeded !!"));
+  EXPECT_THAT(verified.out, ElementsAre("65536 bytes verified in T s (R KiB/s)", "Verify Command Succeeded !!"));
   std::vector<std::string> reads(1024, "2A");
   reads.push_back("2F");
   EXPECT_EQ(FrameOpcodes(), reads);
@@ -189,7 +211,8 @@ TEST_F(CliTest, VerifyAndReadOnlyReadTheFlash) {
   ForgetTrace();
   const Result read = Run("--library {lib} read {temp}/flash.dmp");
   EXPECT_EQ(read.code, 0);
-  EXPECT_THAT(read.out, ElementsAre("Read Command Succeeded !!", "Download Completed !"));
+  EXPECT_THAT(read.out,
+              ElementsAre("Read Command Succeeded !!", "65536 bytes read in T s (R KiB/s)", "Download Completed !"));
   EXPECT_EQ(FrameOpcodes(), std::vector<std::string>(1024, "2A"));
   EXPECT_EQ(FileBytes(temp_.Path("flash.dmp")), pattern_);
 }
@@ -204,7 +227,8 @@ TEST_F(CliTest, JsonProgressIsOneObjectPerLineEndingWithTheResult) {
   EXPECT_EQ(result.err[1025], R"({"phase":"read","done":65536,"total":65536})");
   for (std::size_t i = 0; i + 1 < result.err.size(); ++i) EXPECT_TRUE(std::regex_match(result.err[i], progress)) << i;
   EXPECT_EQ(result.err.back(), R"({"result":"Mass Erase Command Succeeded !","code":0})");
-  EXPECT_THAT(result.out, ElementsAre("Mass Erase Command Succeeded !"));
+  EXPECT_THAT(result.out,
+              ElementsAre("65536 bytes erased and checked blank in T s (R KiB/s)", "Mass Erase Command Succeeded !"));
 }
 
 TEST_F(CliTest, BarRedrawsEachPhaseOnItsOwnLine) {
@@ -218,7 +242,8 @@ TEST_F(CliTest, BarRedrawsEachPhaseOnItsOwnLine) {
   const std::string last = "\rread     [" + std::string(40, '#') + full;
   EXPECT_EQ(read.substr(0, first.size()), first);
   EXPECT_EQ(read.substr(read.size() - last.size()), last);
-  EXPECT_THAT(result.out, ElementsAre("Mass Erase Command Succeeded !"));
+  EXPECT_THAT(result.out,
+              ElementsAre("65536 bytes erased and checked blank in T s (R KiB/s)", "Mass Erase Command Succeeded !"));
 }
 
 TEST_F(CliTest, HelpListsTheExitCodes) {

@@ -22,6 +22,7 @@ using sim::ScriptedUsb;
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
 using Kind = ScriptedDeviceSetup::Kind;
 
 constexpr std::size_t kStateHeaderLength = 14;  // of the simulator library's state file
@@ -41,6 +42,14 @@ ScriptedDeviceSetup WithFaults(ScriptedDeviceSetup setup, const std::string& fau
   return setup;
 }
 
+// The lines headed by `device`, without the heading.
+std::vector<std::string> LinesOf(const std::vector<std::string>& lines, const std::string& device) {
+  std::vector<std::string> own;
+  for (const std::string& line : lines)
+    if (line.starts_with(device + ": ")) own.push_back(line.substr(device.size() + 2));
+  return own;
+}
+
 // The opcodes of the command frames that the device took whole.
 std::vector<std::string> FrameOpcodes(const std::vector<std::string>& trace) {
   std::vector<std::string> opcodes;
@@ -52,7 +61,10 @@ std::vector<std::string> FrameOpcodes(const std::vector<std::string>& trace) {
 class UsbCliTest : public ::testing::Test {
  protected:
   ProgramRun Run(const std::vector<std::string>& args, const std::vector<std::string>& environment = {}) {
-    return usb_.Run(HNX_CLI_PROGRAM, args, temp_.Path(""), environment);
+    ProgramRun run = usb_.Run(HNX_CLI_PROGRAM, args, temp_.Path(""), environment);
+    run.out = WithFiguresMasked(run.out);
+    run.err = WithFiguresMasked(run.err);
+    return run;
   }
 
   std::string WriteImage(const std::string& name, const std::vector<std::uint8_t>& bytes) {
@@ -71,7 +83,8 @@ TEST_F(UsbCliTest, UpdateProgramsTheEmbeddedImageLogsEveryTransferAndReleasesThe
   ScriptedDevice& device = usb_.Add(Device("1-4.2"));
   const ProgramRun result = Run({"--log", temp_.Path("transfers.log"), "update"});
   EXPECT_EQ(result.code, 0);
-  EXPECT_THAT(result.out, ElementsAre("Auto Command Succeeded !!"));
+  EXPECT_THAT(result.out,
+              ElementsAre("65536 bytes programmed and verified in T s (R KiB/s)", "Auto Command Succeeded !!"));
   EXPECT_THAT(result.err, IsEmpty());
   EXPECT_EQ(device.Flash(), FileBytes(HNX_FIRMWARE_IMAGE));
   const std::vector<std::string> trace = device.TraceLines();
@@ -163,7 +176,7 @@ TEST_F(UsbCliTest, DeviceChoosesOneByItsPortPath) {
   ScriptedDevice& second = usb_.Add(Device("1-4.2"));
   const ProgramRun result = Run({"--device", "1-4.2", "write", image_});
   EXPECT_EQ(result.code, 0);
-  EXPECT_THAT(result.out, ElementsAre("Write Command Succeeded !"));
+  EXPECT_THAT(result.out, ElementsAre("65536 bytes programmed in T s (R KiB/s)", "Write Command Succeeded !"));
   EXPECT_EQ(second.Flash(), pattern_);
   EXPECT_EQ(first.counts().claims, 0u);
   EXPECT_EQ(first.Flash(), std::vector<std::uint8_t>(0x10000, 0xFF));
@@ -184,7 +197,7 @@ const DeviceArgumentCase kDeviceArgumentCases[] = {
      {"--device takes BUS-PORT[.PORT...] as lsusb -t shows it, e.g. 1-4.2, not 1-0"}},
     {"NobodyThere", {"--device", "1-9", "erase"}, 69, {"Can't find the device!"}},
     {"WithALibrary", {"--library", HNX_SIM_LIBRARY, "--device", "1-3", "erase"}, 64,
-     {"--device and --all choose among the system's USB devices; a transfer library has one."}},
+     {"--device, --all and --station choose among the system's USB devices; a transfer library has one."}},
     {"AllAndDevice", {"--all", "--device", "1-3", "erase"}, 64,
      {"--device excludes --all", "Run with --help for more information."}},
     {"AllIntoOneFile", {"--all", "read", "flash.dmp"}, 64, {"read writes one file: choose one device with --device."}},
@@ -215,8 +228,15 @@ TEST_F(UsbCliTest, AllRunsOnEachDeviceAndEndsWithTheFirstFailure) {
   ScriptedDevice& last = usb_.Add(Device("2-1"));
   const ProgramRun result = Run({"--all", "update", "--image", image_});
   EXPECT_EQ(result.code, 74);
-  EXPECT_THAT(result.out, ElementsAre("1-3: Auto Command Succeeded !!", "2-1: Auto Command Succeeded !!"));
-  EXPECT_THAT(result.err, ElementsAre("1-4.2: Flash Write Failure !!", "2 of 3 devices succeeded"));
+  // The devices run at once, so only each device's own lines keep their order.
+  EXPECT_THAT(result.out, UnorderedElementsAre("1-3: 65536 bytes programmed and verified in T s (R KiB/s)",
+                                               "1-3: Auto Command Succeeded !!",
+                                               "2-1: 65536 bytes programmed and verified in T s (R KiB/s)",
+                                               "2-1: Auto Command Succeeded !!"));
+  EXPECT_THAT(LinesOf(result.out, "1-3"), ElementsAre("65536 bytes programmed and verified in T s (R KiB/s)",
+                                                      "Auto Command Succeeded !!"));
+  EXPECT_THAT(result.err, ElementsAre("1-4.2: 768 bytes moved in T s (R KiB/s)", "1-4.2: Flash Write Failure !!",
+                                      "2 of 3 devices succeeded"));
   EXPECT_EQ(first.Flash(), pattern_);
   EXPECT_EQ(last.Flash(), pattern_);
   EXPECT_NE(failing.Flash(), pattern_);
@@ -229,14 +249,16 @@ TEST_F(UsbCliTest, AllSucceedsWhenEveryDeviceDoes) {
   usb_.Add(Device("1-5"));
   const ProgramRun result = Run({"--all", "--progress", "json", "erase"});
   EXPECT_EQ(result.code, 0);
-  EXPECT_THAT(result.out, ElementsAre("1-3: Mass Erase Command Succeeded !", "1-5: Mass Erase Command Succeeded !",
-                                      "2 of 2 devices succeeded"));
+  EXPECT_THAT(LinesOf(result.out, "1-5"), ElementsAre("65536 bytes erased and checked blank in T s (R KiB/s)",
+                                                      "Mass Erase Command Succeeded !"));
+  EXPECT_EQ(result.out.back(), "2 of 2 devices succeeded");
   std::vector<std::string> results;
   std::copy_if(result.err.begin(), result.err.end(), std::back_inserter(results),
                [](const std::string& line) { return line.find("\"result\"") != std::string::npos; });
-  EXPECT_THAT(results, ElementsAre(R"({"device":"1-3","result":"Mass Erase Command Succeeded !","code":0})",
-                                   R"({"device":"1-5","result":"Mass Erase Command Succeeded !","code":0})",
-                                   R"({"result":"2 of 2 devices succeeded","code":0})"));
+  EXPECT_THAT(results, UnorderedElementsAre(R"({"device":"1-3","result":"Mass Erase Command Succeeded !","code":0})",
+                                            R"({"device":"1-5","result":"Mass Erase Command Succeeded !","code":0})",
+                                            R"({"result":"2 of 2 devices succeeded","code":0})"));
+  EXPECT_EQ(results.back(), R"({"result":"2 of 2 devices succeeded","code":0})");
 }
 
 // The device takes the first block's frame, data and status, then stops: silent, its next frame times

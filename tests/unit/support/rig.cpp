@@ -4,6 +4,7 @@
 #include <fstream>
 #include <ostream>
 #include <random>
+#include <regex>
 #include <utility>
 
 #include "link/isp.h"
@@ -206,6 +207,12 @@ std::string SimLibraryLackingPath(const std::string& lack) {
 #else
   return std::string(HNX_TEST_LIBRARY_DIR) + "/missing/ZB_USB_" + lack + ".so";
 #endif
+}
+
+std::vector<std::string> WithFiguresMasked(std::vector<std::string> lines) {
+  static const std::regex figures(R"( in \d+\.\d s \(\d+\.\d KiB/s\))");
+  for (std::string& line : lines) line = std::regex_replace(line, figures, " in T s (R KiB/s)");
+  return lines;
 }
 
 }  // namespace hnx::test

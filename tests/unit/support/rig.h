@@ -181,6 +181,9 @@ std::vector<std::string> TraceLines(const sim::SimDevice& device);
 // The lines of a text file without their line ends; none when it cannot be read.
 std::vector<std::string> FileLines(const std::string& path);
 
+// The lines with the figures of each "... in 4.1 s (31.2 KiB/s)" put as "in T s (R KiB/s)".
+std::vector<std::string> WithFiguresMasked(std::vector<std::string> lines);
+
 // Sets a variable of this process's environment, where the simulator library reads its settings;
 // "" unsets it for the library.
 void SetVariable(const char* name, const std::string& value);
