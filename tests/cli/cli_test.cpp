@@ -1,12 +1,20 @@
 // hnx-update run as a script runs it: its exit code, its lines on standard output and standard
 // error, the simulated device's flash and trace, and the files it leaves.
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
 
 #include <cstdlib>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <thread>
+
+extern char** environ;
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -47,6 +55,33 @@ class CliTest : public ::testing::Test {
     const int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, WithFiguresMasked(FileLines(temp_.Path("out"))),
             WithFiguresMasked(FileLines(temp_.Path("err")))};
+  }
+
+  // Starts the program in the background with the simulator's settings in its environment.
+  pid_t Start(const std::vector<std::string>& args, const std::string& faults) {
+    std::vector<std::string> texts = {HNX_CLI_PROGRAM};
+    for (const std::string& arg : args) texts.push_back(Expand(arg));
+    std::vector<std::string> environment = {"TMPDIR=" + temp_.Path(""), "HNX_SIM_STATE=" + state_,
+                                            "HNX_SIM_TRACE=" + trace_, "HNX_SIM_FAULTS=" + faults};
+    for (char** entry = environ; *entry != nullptr; ++entry) environment.emplace_back(*entry);
+    std::vector<char*> argv, envp;
+    for (std::string& text : texts) argv.push_back(text.data());
+    for (std::string& entry : environment) envp.push_back(entry.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 1, temp_.Path("out").c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+    posix_spawn_file_actions_addopen(&files, 2, temp_.Path("err").c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+    pid_t child = -1;
+    posix_spawn(&child, texts.front().c_str(), &files, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&files);
+    return child;
+  }
+
+  // Waits until the device's trace holds `lines` lines.
+  void AwaitTrace(std::size_t lines) const {
+    while (TraceFile().size() < lines) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 
   std::vector<std::uint8_t> Flash() const {
@@ -165,6 +200,44 @@ TEST_F(CliTest, LibraryLackingAnEntryPointTheCommandNeedsIsRefusedBeforeAnyTrans
   EXPECT_EQ(exited.code, 69);
   EXPECT_THAT(exited.err, ElementsAre("Can't load function USB_Close_PIPE!", "EXIT ISP Successfull !!"));
   EXPECT_EQ(FrameOpcodes().back(), "20");
+}
+
+// Interrupted while it programs, the update finishes the block under way and sends nothing after it,
+// releases the device, removes its staging, and says so with its own exit code; the device stays in
+// ISP mode, erased but for whole blocks.
+TEST_F(CliTest, AnInterruptStopsTheUpdateAtABlockBoundary) {
+  const pid_t child = Start({"update", "--library", "{lib}", "--image", "{image}"}, "delay-us=2000");
+  AwaitTrace(1 + 2 + 3 * 20 + 1);  // open, erase, 20 blocks, the next block's frame
+  ASSERT_EQ(kill(child, SIGINT), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_EQ(FileLines(temp_.Path("err")).back(), "Interrupted");
+  const std::vector<std::string> trace = TraceFile();
+  EXPECT_EQ(trace.back(), "close");
+  EXPECT_EQ(trace[trace.size() - 2], "read 1 1 1 00");  // the last block's status
+  EXPECT_EQ((trace.size() - 1 - 2 - 1) % 3, 0u);        // whole program exchanges only
+  const std::vector<std::uint8_t> flash = Flash();
+  const std::size_t programmed = (trace.size() - 4) / 3 * 64;
+  EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + programmed, pattern_.begin()));
+  EXPECT_TRUE(std::all_of(flash.begin() + programmed, flash.end(), [](std::uint8_t byte) { return byte == 0xFF; }));
+  EXPECT_THAT(FrameOpcodes(), ::testing::Not(::testing::Contains("20")));  // never told to exit ISP
+  for (const auto& entry : std::filesystem::directory_iterator(temp_.Path("")))
+    EXPECT_EQ(entry.path().filename().string().rfind("hnx-update-", 0), std::string::npos) << entry.path();
+}
+
+// A second interrupt does not wait for the block: the process ends as the signal ends it.
+TEST_F(CliTest, ASecondInterruptEndsTheProcessAtOnce) {
+  const pid_t child = Start({"erase", "--library", "{lib}"}, "delay-us=300000");
+  AwaitTrace(2);  // open, and the erase frame under way
+  ASSERT_EQ(kill(child, SIGINT), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_EQ(kill(child, SIGINT), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGINT);
 }
 
 TEST_F(CliTest, WriteTakesIntelHexWithItsGapsErased) {
