@@ -1,7 +1,7 @@
 # Builds the Debian package with CPack and checks it as a distribution would: lintian reports no
-# error and no warning; extracted with dpkg -x into a scratch root it holds exactly the program,
-# its man page, the udev rule, the embedded image, the Debian documents and lintian's overrides; the program runs and
-# gives the package's upstream version; it depends on libusb.
+# error and no warning; extracted with dpkg -x into a scratch root it holds exactly the program, its
+# man page, the udev rule, the embedded image, the Debian documents and lintian's overrides; the
+# program runs and gives the package's upstream version; it depends on libusb.
 file(REMOVE_RECURSE ${WORK})
 execute_process(COMMAND ${CPACK} -G DEB --config ${CONFIG} -B ${WORK}/out
                 RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
