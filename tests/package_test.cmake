@@ -1,38 +1,60 @@
-# Builds the Debian package with CPack, extracts it with dpkg -x into a scratch root and checks that
-# it holds exactly the program (which runs), the udev rule and the embedded image, and that it
-# depends on libusb.
+# Builds the Debian package with CPack and checks it as a distribution would: lintian reports no
+# error and no warning; extracted with dpkg -x into a scratch root it holds exactly the program, its
+# man page, the udev rule, the embedded image, the Debian documents and lintian's overrides; the
+# program runs and gives the package's upstream version; it depends on libusb.
 file(REMOVE_RECURSE ${WORK})
 execute_process(COMMAND ${CPACK} -G DEB --config ${CONFIG} -B ${WORK}/out
                 RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "cpack failed: ${output}")
 endif()
-file(GLOB packages ${WORK}/out/*.deb)
-list(LENGTH packages count)
+file(GLOB package ${WORK}/out/*.deb)
+list(LENGTH package count)
 if(NOT count EQUAL 1)
-  message(FATAL_ERROR "expected one .deb, found: ${packages}")
+  message(FATAL_ERROR "expected one .deb, found: ${package}")
 endif()
 
-execute_process(COMMAND dpkg-deb --field ${packages} Package Version Depends OUTPUT_VARIABLE fields)
-if(NOT fields MATCHES "Package: hnx-update\nVersion: ${VERSION}\n" OR NOT fields MATCHES "Depends:[^\n]*libusb-1\\.0-0")
-  message(FATAL_ERROR "package fields: ${fields}")
+execute_process(COMMAND lintian --fail-on error,warning --tag-display-limit 0 ${package}
+                RESULT_VARIABLE result OUTPUT_VARIABLE tags ERROR_VARIABLE errors)
+if(NOT result EQUAL 0 OR tags MATCHES "(^|\n)[EW]: ")
+  message(FATAL_ERROR "lintian (exit ${result}):\n${tags}${errors}")
 endif()
 
-execute_process(COMMAND dpkg -x ${packages} ${WORK}/root RESULT_VARIABLE result)
+execute_process(COMMAND dpkg-deb --field ${package} Package Version Maintainer Depends OUTPUT_VARIABLE fields)
+if(NOT fields MATCHES "^Package: hnx-update\nVersion: ([^\n]+)\nMaintainer: [^\n]+ <[^\n]+@[^\n]+>\nDepends:[^\n]*libusb-1\\.0-0")
+  message(FATAL_ERROR "package fields:\n${fields}")
+endif()
+set(package_version ${CMAKE_MATCH_1})
+get_filename_component(name ${package} NAME)
+if(NOT name MATCHES "^hnx-update_${package_version}_[a-z0-9]+\\.deb$")
+  message(FATAL_ERROR "package file ${name} does not carry version ${package_version}")
+endif()
+
+execute_process(COMMAND dpkg -x ${package} ${WORK}/root RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "dpkg -x failed")
 endif()
 file(GLOB_RECURSE files LIST_DIRECTORIES false RELATIVE ${WORK}/root ${WORK}/root/*)
 list(SORT files)
-set(expected usr/bin/hnx-update usr/lib/udev/rules.d/60-hnx-update.rules usr/share/hnx-update/firmware.bin)
+set(expected usr/bin/hnx-update usr/lib/udev/rules.d/60-hnx-update.rules usr/share/doc/hnx-update/changelog.Debian.gz
+    usr/share/doc/hnx-update/copyright usr/share/hnx-update/firmware.bin usr/share/lintian/overrides/hnx-update
+    usr/share/man/man1/hnx-update.1.gz)
 if(NOT files STREQUAL expected)
   message(FATAL_ERROR "package files: ${files}")
 endif()
 
+# The installed program gives the package's version without its Debian revision; the man page was
+# made from this program.
 execute_process(COMMAND ${WORK}/root/usr/bin/hnx-update --version OUTPUT_VARIABLE version RESULT_VARIABLE result)
-if(NOT result EQUAL 0 OR NOT version MATCHES "^${VERSION}")
-  message(FATAL_ERROR "the installed program does not run: ${version}")
+string(REGEX REPLACE "-[0-9]+$" "" upstream_version ${package_version})
+if(NOT result EQUAL 0 OR NOT version STREQUAL "${upstream_version}\n")
+  message(FATAL_ERROR "the installed program (exit ${result}) says \"${version}\", the package is ${package_version}")
 endif()
+execute_process(COMMAND gzip -dc ${WORK}/root/usr/share/man/man1/hnx-update.1.gz OUTPUT_VARIABLE page)
+if(NOT page MATCHES "\n\\.TH HNX-UPDATE \"1\" \"[^\"]+\" \"hnx-update ${upstream_version}\"")
+  message(FATAL_ERROR "the man page is not that of hnx-update ${upstream_version}:\n${page}")
+endif()
+
 foreach(pair "usr/lib/udev/rules.d/60-hnx-update.rules=${RULE}" "usr/share/hnx-update/firmware.bin=${IMAGE}")
   string(REPLACE "=" ";" pair "${pair}")
   list(GET pair 0 installed)
