@@ -1,6 +1,7 @@
 // The emulated USB bus itself, where its faults would pass for the program's: devices plugged and
-// unplugged while a program watches, requests on the wire of two devices at once, identification
-// texts that almost match.
+// unplugged while a program watches, requests on the wire of two devices at once, a program stopped
+// midway, identification texts that almost match.
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
@@ -104,6 +105,22 @@ TEST_F(ScriptedUsbTest, DevicesWithWireTimeServedAtOnceKeepTheirOwnRequests) {
     EXPECT_EQ(trace.front(), "open 1");
     EXPECT_EQ(trace.back(), "close");
   }
+}
+
+// A test stops a program midway by waiting for the device to have seen so many transfers, and learns
+// which signal ended it.
+TEST_F(ScriptedUsbTest, AProgramIsStoppedMidwayOnceTheDeviceHasSeenSoManyTransfers) {
+  ScriptedDeviceSetup setup = Device("1-2");
+  setup.wireMicroseconds = 1000;
+  ScriptedDevice& device = usb_.Add(setup);
+  RunningProgram program = usb_.Start(HNX_CLI_PROGRAM, {"update"}, Folder("run"));
+  ASSERT_TRUE(device.WaitForTransfers(100, kPatience));
+  program.Signal(SIGKILL);
+  const ProgramRun run = program.Wait();
+  EXPECT_EQ(run.code, -1);
+  EXPECT_EQ(run.signal, SIGKILL);
+  EXPECT_GE(device.counts().bulkTransfers, 100u);
+  EXPECT_LT(device.counts().bulkTransfers, 6148u);  // a whole update's
 }
 
 struct IdentificationCase {
