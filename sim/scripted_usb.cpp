@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -17,16 +18,30 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <stdexcept>
+#include <thread>
+#include <utility>
 
-#include "link/presence_scan.h"
 #include "link/usb_bus.h"
 
 extern char** environ;
 
+#if defined(__SANITIZE_ADDRESS__)
+// The tests on the emulated bus run under umockdev's preload library, which the dynamic loader puts
+// before the sanitizer's runtime.
+extern "C" const char* __asan_default_options() {
+  return "verify_asan_link_order=0";
+}
+#endif
+
 namespace hnx::sim {
+
+using Clock = std::chrono::steady_clock;
+
 namespace {
 
 constexpr std::uint8_t kBulkOut = 0x01;
@@ -43,9 +58,9 @@ std::vector<std::uint8_t> DeviceDescriptors(std::uint16_t vendor, std::uint8_t d
           7, 5, kBulkIn, 2, 64, 0, 0};
 }
 
-std::vector<std::uint8_t> IdentificationDescriptor() {
-  std::vector<std::uint8_t> descriptor{static_cast<std::uint8_t>(2 + 2 * kIdentificationText.size()), 3};
-  for (const char16_t unit : kIdentificationText) {
+std::vector<std::uint8_t> StringDescriptor(std::u16string_view text) {
+  std::vector<std::uint8_t> descriptor{static_cast<std::uint8_t>(2 + 2 * text.size()), 3};
+  for (const char16_t unit : text) {
     descriptor.push_back(static_cast<std::uint8_t>(unit));
     descriptor.push_back(static_cast<std::uint8_t>(unit >> 8));
   }
@@ -54,6 +69,16 @@ std::vector<std::uint8_t> IdentificationDescriptor() {
 
 std::uint16_t Le16(const std::uint8_t* bytes) {
   return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
+}
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (const std::uint8_t byte : bytes) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0xF];
+  }
+  return text;
 }
 
 // A resolved piece of the program's memory, released at the end of the scope.
@@ -90,13 +115,6 @@ UMockdevIoctlData* ArgOf(void* client) {
   return umockdev_ioctl_client_get_arg(ClientOf(client));
 }
 
-gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer device) {
-  static_cast<ScriptedDevice*>(device)->Handle(client);
-  return TRUE;
-}
-
-// Drops the capabilities that let root open a file whatever its mode. Only calls that are safe
-// between fork and exec.
 std::vector<std::string> ReadLines(const std::string& path) {
   std::vector<std::string> lines;
   std::ifstream file(path, std::ios::binary);
@@ -104,6 +122,8 @@ std::vector<std::string> ReadLines(const std::string& path) {
   return lines;
 }
 
+// Drops the capabilities that let root open a file whatever its mode. Only calls that are safe
+// between fork and exec.
 void DropFileModeOverride() {
   if (geteuid() != 0) return;
   for (const int capability : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) prctl(PR_CAPBSET_DROP, capability, 0, 0, 0);
@@ -117,11 +137,94 @@ void DropFileModeOverride() {
 
 }  // namespace
 
+// Completes requests at their time, from a thread of its own: umockdev serves the requests of every
+// device on one thread, so a request that waits out its wire time there would hold up all devices.
+class WireClock {
+ public:
+  WireClock() = default;
+  ~WireClock() {
+    {
+      const std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    due_changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+  WireClock(const WireClock&) = delete;
+  WireClock& operator=(const WireClock&) = delete;
+
+  // Completes the request of `client` with success at `due`.
+  void CompleteAt(Clock::time_point due, void* client) {
+    g_object_ref(client);
+    const std::lock_guard lock(mutex_);
+    if (!thread_.joinable()) thread_ = std::thread([this] { Serve(); });
+    due_.emplace(due, client);
+    due_changed_.notify_all();
+  }
+
+ private:
+  // On stopping, whatever is left completes at once.
+  void Serve() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      if (due_.empty()) {
+        if (stopping_) return;
+        due_changed_.wait(lock);
+        continue;
+      }
+      const auto first = due_.begin();
+      if (!stopping_ && first->first > Clock::now()) {
+        due_changed_.wait_until(lock, first->first);
+        continue;
+      }
+      void* client = first->second;
+      due_.erase(first);
+      lock.unlock();
+      Complete(client, 0);
+      g_object_unref(client);
+      lock.lock();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable due_changed_;
+  std::multimap<Clock::time_point, void*> due_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+struct ScriptedDevice::Urb {
+  unsigned long address = 0;  // in the program's memory
+  int status = 0;
+  std::uint32_t actual = 0;
+  std::vector<std::uint8_t> reply;  // the buffer's new content (IN and control); empty: unchanged
+  Clock::time_point due{};          // when it comes off the wire
+};
+
+// One stay of the device on the bus, from plugging to unplugging, with the requests of the
+// programs that opened it meanwhile.
+struct ScriptedDevice::Plug {
+  ScriptedDevice* device = nullptr;
+  std::string syspath;
+  std::string devnode;
+  bool gone = false;
+  std::deque<Urb> done;
+  std::vector<Urb> silent;  // taken and never answered
+};
+
+int ScriptedDevice::OnIoctl(void*, void* client, void* plug) {
+  auto* connection = static_cast<Plug*>(plug);
+  connection->device->Handle(*connection, client);
+  return TRUE;
+}
+
 ScriptedDevice::ScriptedDevice(ScriptedDeviceSetup setup)
-    : setup_(std::move(setup)), driverBound_(setup_.kernelDriverBound) {
+    : setup_(std::move(setup)), sim_(setup_.flashSize, setup_.blockLength), driverBound_(setup_.kernelDriverBound) {
   if (auto plan = sim::FaultPlan::Parse(setup_.faults)) sim_.faults() = *plan;
   else throw std::invalid_argument("bad fault plan: " + setup_.faults);
 }
+
+ScriptedDevice::~ScriptedDevice() = default;
 
 std::vector<std::string> ScriptedDevice::TraceLines() const {
   const std::lock_guard lock(mutex_);
@@ -145,58 +248,116 @@ UsbRequestCounts ScriptedDevice::counts() const {
   return counts_;
 }
 
-void ScriptedDevice::Handle(void* client) {
+bool ScriptedDevice::plugged() const {
   const std::lock_guard lock(mutex_);
-  switch (umockdev_ioctl_client_get_request(ClientOf(client))) {
-    case USBDEVFS_GET_CAPABILITIES: {
-      const Memory caps(ArgOf(client), 0, sizeof(std::uint32_t));
-      *caps.as<std::uint32_t>() = USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
-      return Complete(client, 0);
-    }
-    case USBDEVFS_SUBMITURB:
-      return Submit(client);
-    case USBDEVFS_REAPURB:
-    case USBDEVFS_REAPURBNDELAY:
-      return Reap(client);
-    case USBDEVFS_DISCARDURB:
-      return Discard(client);
-    case USBDEVFS_CLAIMINTERFACE:
-      return Interface(client, true);
-    case USBDEVFS_RELEASEINTERFACE:
-      return Interface(client, false);
-    case USBDEVFS_GETDRIVER:
-      return GetDriver(client);
-    case USBDEVFS_IOCTL:
-      return DriverIoctl(client);
-    case USBDEVFS_SETINTERFACE:
-    case USBDEVFS_CLEAR_HALT:
-      return Complete(client, 0);
-    default:
-      return Complete(client, -1, ENOTTY);
-  }
+  return !plugs_.empty() && !plugs_.back()->gone;
 }
 
-void ScriptedDevice::Submit(void* client) {
+bool ScriptedDevice::WaitUntil(const std::function<bool(const UsbRequestCounts&)>& condition,
+                               std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return condition(counts_); });
+}
+
+bool ScriptedDevice::WaitForTransfers(std::uint64_t transfers, std::chrono::milliseconds timeout) const {
+  return WaitUntil([transfers](const UsbRequestCounts& counts) { return counts.bulkTransfers >= transfers; }, timeout);
+}
+
+ScriptedDevice::Plug& ScriptedDevice::Connect(const std::string& syspath, const std::string& devnode,
+                                              WireClock& clock) {
+  const std::lock_guard lock(mutex_);
+  clock_ = &clock;
+  driverBound_ = setup_.kernelDriverBound;
+  plugs_.push_back(std::make_unique<Plug>(Plug{this, syspath, devnode, false, {}, {}}));
+  return *plugs_.back();
+}
+
+ScriptedDevice::Plug& ScriptedDevice::Disconnect() {
+  const std::lock_guard lock(mutex_);
+  Plug& plug = *plugs_.back();
+  plug.gone = true;
+  // The kernel kills what is still on the wire or never answered; the program reaps it so.
+  const Clock::time_point now = Clock::now();
+  for (Urb& urb : plug.done) {
+    if (urb.due <= now) continue;
+    urb = {urb.address, -ESHUTDOWN, 0, {}, now};
+  }
+  for (const Urb& urb : plug.silent) plug.done.push_back({urb.address, -ESHUTDOWN, 0, {}, now});
+  plug.silent.clear();
+  return plug;
+}
+
+void ScriptedDevice::Handle(Plug& plug, void* client) {
+  {
+    const std::lock_guard lock(mutex_);
+    const unsigned long request = umockdev_ioctl_client_get_request(ClientOf(client));
+    if (plug.gone) {
+      // As usbfs: what completed can still be reaped, everything else is refused.
+      if (request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY) Reap(plug, client);
+      else Complete(client, -1, ENODEV);
+      return;
+    }
+    switch (request) {
+      case USBDEVFS_GET_CAPABILITIES: {
+        const Memory caps(ArgOf(client), 0, sizeof(std::uint32_t));
+        *caps.as<std::uint32_t>() = USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
+        Complete(client, 0);
+        break;
+      }
+      case USBDEVFS_SUBMITURB:
+        Submit(plug, client);
+        break;
+      case USBDEVFS_REAPURB:
+      case USBDEVFS_REAPURBNDELAY:
+        Reap(plug, client);
+        break;
+      case USBDEVFS_DISCARDURB:
+        Discard(plug, client);
+        break;
+      case USBDEVFS_CLAIMINTERFACE:
+        Interface(client, true);
+        break;
+      case USBDEVFS_RELEASEINTERFACE:
+        Interface(client, false);
+        break;
+      case USBDEVFS_GETDRIVER:
+        GetDriver(client);
+        break;
+      case USBDEVFS_IOCTL:
+        DriverIoctl(client);
+        break;
+      case USBDEVFS_SETINTERFACE:
+      case USBDEVFS_CLEAR_HALT:
+        Complete(client, 0);
+        break;
+      default:
+        Complete(client, -1, ENOTTY);
+    }
+  }
+  changed_.notify_all();
+}
+
+void ScriptedDevice::Submit(Plug& plug, void* client) {
   const Memory header(ArgOf(client), 0, sizeof(usbdevfs_urb));
   if (header.get() == nullptr) return Complete(client, -1, EFAULT);
   const usbdevfs_urb request = *header.as<usbdevfs_urb>();
   const auto length = static_cast<std::uint32_t>(std::max(request.buffer_length, 0));
   const Memory buffer(header.get(), offsetof(usbdevfs_urb, buffer), length);
   const std::uint8_t* bytes = buffer.get() != nullptr ? buffer.bytes() : nullptr;
-  Urb urb{header.get()->client_addr, 0, 0, {}};
+  Urb urb{header.get()->client_addr, 0, 0, {}, Clock::now() + std::chrono::microseconds(setup_.wireMicroseconds)};
   if (request.type == USBDEVFS_URB_TYPE_CONTROL && bytes != nullptr && length >= kSetupLength) {
     Control(urb, bytes, length);
   } else if (request.type == USBDEVFS_URB_TYPE_BULK && (request.endpoint == kBulkOut || request.endpoint == kBulkIn)) {
     if (++counts_.bulkTransfers > setup_.answeredTransfers) {
       if (setup_.unpluggedAfterAnswers) return Complete(client, -1, ENODEV);
-      silent_.push_back(urb);
+      plug.silent.push_back(urb);
       return Complete(client, 0);
     }
     Bulk(urb, request.endpoint, bytes, length);
   } else {
     urb.status = -EPIPE;
   }
-  done_.push_back(std::move(urb));
+  plug.done.push_back(std::move(urb));
   Complete(client, 0);
 }
 
@@ -208,7 +369,7 @@ void ScriptedDevice::Control(Urb& urb, const std::uint8_t* buffer, std::uint32_t
     urb.status = -EPIPE;
     return;
   }
-  const std::vector<std::uint8_t> descriptor = IdentificationDescriptor();
+  const std::vector<std::uint8_t> descriptor = StringDescriptor(setup_.identification);
   const std::size_t room = std::min<std::size_t>(Le16(buffer + 6), length - kSetupLength);
   const std::size_t sent = std::min(room, descriptor.size());
   urb.reply.assign(buffer, buffer + length);
@@ -229,10 +390,13 @@ void ScriptedDevice::Bulk(Urb& urb, std::uint8_t endpoint, const std::uint8_t* b
   urb.actual = moved ? count : 0;
 }
 
-void ScriptedDevice::Reap(void* client) {
-  if (done_.empty()) return Complete(client, -1, EAGAIN);
-  const Urb urb = std::move(done_.front());
-  done_.pop_front();
+// The emulated node always polls ready, so the program reaps without waiting for a completion. A
+// request still on the wire is held until it comes off (by the clock, not on umockdev's thread),
+// as a poll of a real node would wait; the program then gets it at its time without asking again.
+void ScriptedDevice::Reap(Plug& plug, void* client) {
+  if (plug.done.empty()) return Complete(client, -1, plug.gone ? ENODEV : EAGAIN);
+  const Urb urb = std::move(plug.done.front());
+  plug.done.pop_front();
   const Memory slot(ArgOf(client), 0, sizeof(void*));
   if (slot.get() == nullptr) return Complete(client, -1, EFAULT);
   std::memcpy(slot.bytes(), &urb.address, sizeof urb.address);
@@ -244,16 +408,18 @@ void ScriptedDevice::Reap(void* client) {
     const Memory buffer(header.get(), offsetof(usbdevfs_urb, buffer), urb.reply.size());
     std::copy(urb.reply.begin(), urb.reply.end(), buffer.bytes());
   }
+  if (urb.due > Clock::now() && clock_ != nullptr) return clock_->CompleteAt(urb.due, client);
   Complete(client, 0);
 }
 
-void ScriptedDevice::Discard(void* client) {
+void ScriptedDevice::Discard(Plug& plug, void* client) {
   unsigned long address = 0;
   std::memcpy(&address, ArgOf(client)->data, sizeof address);
-  const auto found = std::find_if(silent_.begin(), silent_.end(), [&](const Urb& urb) { return urb.address == address; });
-  if (found == silent_.end()) return Complete(client, -1, EINVAL);
-  done_.push_back({address, -ENOENT, 0, {}});
-  silent_.erase(found);
+  const auto found =
+      std::find_if(plug.silent.begin(), plug.silent.end(), [&](const Urb& urb) { return urb.address == address; });
+  if (found == plug.silent.end()) return Complete(client, -1, EINVAL);
+  plug.done.push_back({address, -ENOENT, 0, {}, Clock::now()});
+  plug.silent.erase(found);
   Complete(client, 0);
 }
 
@@ -289,89 +455,190 @@ void ScriptedDevice::DriverIoctl(void* client) {
   Complete(client, 0);
 }
 
-struct ScriptedUsb::Attached {
-  UMockdevIoctlBase* handler;
-};
+RunningProgram::RunningProgram(pid_t pid, std::string folder, std::shared_ptr<std::atomic<int>> running)
+    : pid_(pid), folder_(std::move(folder)), running_(std::move(running)) {
+  ++*running_;
+}
 
-ScriptedUsb::ScriptedUsb() : testbed_(umockdev_testbed_new()) {}
+RunningProgram::RunningProgram(RunningProgram&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)), folder_(std::move(other.folder_)), running_(std::move(other.running_)) {}
+
+RunningProgram::~RunningProgram() {
+  if (pid_ <= 0) return;
+  Signal(SIGKILL);
+  Wait();
+}
+
+void RunningProgram::Signal(int signal) const {
+  if (pid_ > 0) ::kill(pid_, signal);
+}
+
+bool RunningProgram::WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) const {
+  const Clock::time_point end = Clock::now() + timeout;
+  for (;;) {
+    for (const char* name : {"/out", "/err"})
+      for (const std::string& line : ReadLines(folder_ + name))
+        if (line.find(text) != std::string::npos) return true;
+    if (Clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+ProgramRun RunningProgram::Wait() {
+  if (pid_ <= 0) return {};
+  int status = 0;
+  rusage usage{};
+  pid_t ended = -1;
+  do ended = wait4(pid_, &status, 0, &usage);
+  while (ended < 0 && errno == EINTR);
+  pid_ = -1;
+  --*running_;
+  if (ended < 0) return {};
+  const auto seconds = [](const timeval& time) { return static_cast<double>(time.tv_sec) + time.tv_usec / 1e6; };
+  ProgramRun run;
+  run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  run.out = ReadLines(folder_ + "/out");
+  run.err = ReadLines(folder_ + "/err");
+  run.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+  return run;
+}
+
+ScriptedUsb::ScriptedUsb() : testbed_(umockdev_testbed_new()), clock_(std::make_unique<WireClock>()) {}
 
 ScriptedUsb::~ScriptedUsb() {
+  clock_.reset();
   g_object_unref(testbed_);
-  for (const auto& attached : handlers_) g_object_unref(attached->handler);
+  for (void* handler : handlers_) g_object_unref(handler);
 }
 
-std::string ScriptedUsb::NextDevnode(std::uint8_t bus, int& devnum) {
-  devnum = ++nextDevnum_[bus];
+bool ScriptedUsb::SendsUevents() {
+  return umockdev_in_mock_environment() != FALSE;
+}
+
+void ScriptedUsb::RequireUeventsWhileRunning() const {
+  if (*running_ > 0 && !SendsUevents())
+    throw std::logic_error("plugging while a program runs needs this process under libumockdev-preload.so.0");
+}
+
+std::string ScriptedUsb::NodePath(const std::string& devnode) const {
+  gchar* root = umockdev_testbed_get_root_dir(testbed_);
+  const std::string path = std::string(root) + devnode;
+  g_free(root);
+  return path;
+}
+
+std::string ScriptedUsb::MakeNode(const std::string& devnode) {
+  const std::string path = NodePath(devnode);
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  if (const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY, 0644); fd >= 0) ::close(fd);
+  return path;
+}
+
+std::string ScriptedUsb::NextDevnode(std::uint8_t bus) {
   char node[32];
-  std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03d", bus, devnum);
+  std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03d", bus, ++nextDevnum_[bus]);
   return node;
 }
+
+namespace {
+
+// A device in umockdev's record format: the sysfs attributes, the descriptors among them, are all
+// written before the "add" uevent goes out.
+std::string DeviceRecord(const std::string& path, const std::string& devnode, const std::string& speed,
+                         const std::vector<std::uint8_t>& descriptors) {
+  const std::string bus = std::to_string(std::stoi(devnode.substr(13, 3)));
+  const std::string devnum = std::to_string(std::stoi(devnode.substr(17, 3)));
+  return "P: /devices/" + path + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DEVNAME=" + devnode +
+         "\nA: busnum=" + bus + "\nA: devnum=" + devnum + "\nA: speed=" + speed +
+         "\nA: bConfigurationValue=1\nH: descriptors=" + Hex(descriptors) + "\n";
+}
+
+void AddRecord(UMockdevTestbed* testbed, const std::string& record) {
+  GError* error = nullptr;
+  if (!umockdev_testbed_add_from_string(testbed, record.c_str(), &error)) {
+    const std::string message = error != nullptr ? error->message : "?";
+    if (error != nullptr) g_error_free(error);
+    throw std::runtime_error("add_from_string: " + message);
+  }
+}
+
+}  // namespace
 
 std::string ScriptedUsb::AddHub(std::uint8_t bus, const std::string& name, const std::string& parent) {
   const std::string path = parent.empty() ? name : parent + "/" + name;
   if (std::find(hubs_.begin(), hubs_.end(), path) != hubs_.end()) return path;
-  int devnum = 0;
-  const std::string devnode = NextDevnode(bus, devnum);
-  const std::string busText = std::to_string(bus), devnumText = std::to_string(devnum);
-  gchar* syspath = umockdev_testbed_add_device(testbed_, "usb", path.c_str(), nullptr, "busnum", busText.c_str(),
-                                               "devnum", devnumText.c_str(), "speed", "480", "bConfigurationValue",
-                                               "1", nullptr, "DEVTYPE", "usb_device", "DEVNAME", devnode.c_str(),
-                                               nullptr);
-  std::vector<std::uint8_t> descriptors = DeviceDescriptors(0x1D6B, 9);
-  umockdev_testbed_set_attribute_binary(testbed_, syspath, "descriptors", descriptors.data(),
-                                        static_cast<gint>(descriptors.size()));
-  g_free(syspath);
+  const std::string devnode = NextDevnode(bus);
+  MakeNode(devnode);  // opens; a request to it fails
+  AddRecord(testbed_, DeviceRecord(path, devnode, "480", DeviceDescriptors(0x1D6B, 9)));
   hubs_.push_back(path);
   return path;
 }
 
 ScriptedDevice& ScriptedUsb::Add(ScriptedDeviceSetup setup) {
-  const std::optional<UsbLocation> location = UsbLocation::Parse(setup.location);
-  if (!location) throw std::invalid_argument("bad location " + setup.location);
-  const std::uint8_t bus = location->bus;
+  if (!UsbLocation::Parse(setup.location)) throw std::invalid_argument("bad location " + setup.location);
+  for (const auto& device : devices_)
+    if (device->setup().location == setup.location && device->plugged())
+      throw std::invalid_argument("a device is plugged at " + setup.location);
+  RequireUeventsWhileRunning();
+  devices_.push_back(std::make_unique<ScriptedDevice>(std::move(setup)));
+  PlugIn(*devices_.back());
+  return *devices_.back();
+}
+
+void ScriptedUsb::Replug(ScriptedDevice& device) {
+  if (device.plugged()) throw std::invalid_argument("still plugged: " + device.setup().location);
+  for (const auto& other : devices_)
+    if (other->setup().location == device.setup().location && other->plugged())
+      throw std::invalid_argument("a device is plugged at " + device.setup().location);
+  RequireUeventsWhileRunning();
+  PlugIn(device);
+}
+
+void ScriptedUsb::PlugIn(ScriptedDevice& device) {
+  const ScriptedDeviceSetup& setup = device.setup();
+  const UsbLocation location = *UsbLocation::Parse(setup.location);
+  const std::uint8_t bus = location.bus;
   std::string parent = AddHub(bus, "usb" + std::to_string(bus), "");
   UsbLocation hub{bus, {}};
-  for (std::size_t i = 0; i + 1 < location->ports.size(); ++i) {
-    hub.ports.push_back(location->ports[i]);
+  for (std::size_t i = 0; i + 1 < location.ports.size(); ++i) {
+    hub.ports.push_back(location.ports[i]);
     parent = AddHub(bus, hub.Text(), parent);
   }
-  int devnum = 0;
-  const std::string devnode = NextDevnode(bus, devnum);
-  const std::string busText = std::to_string(bus), devnumText = std::to_string(devnum);
+  const std::string devnode = NextDevnode(bus);
   const std::string path = parent + "/" + setup.location;
-  gchar* syspath = umockdev_testbed_add_device(testbed_, "usb", path.c_str(), nullptr, "busnum", busText.c_str(),
-                                               "devnum", devnumText.c_str(), "speed", setup.speed.c_str(),
-                                               "bConfigurationValue", "1", nullptr, "DEVTYPE", "usb_device",
-                                               "DEVNAME", devnode.c_str(), nullptr);
-  const bool ours = setup.kind != ScriptedDeviceSetup::Kind::Foreign;
-  std::vector<std::uint8_t> descriptors = DeviceDescriptors(ours ? 0x1234 : 0x0BDA, 0);
-  umockdev_testbed_set_attribute_binary(testbed_, syspath, "descriptors", descriptors.data(),
-                                        static_cast<gint>(descriptors.size()));
-  g_free(syspath);
 
-  gchar* root = umockdev_testbed_get_root_dir(testbed_);
-  const std::filesystem::path node = std::string(root) + devnode;
-  g_free(root);
-  std::filesystem::create_directories(node.parent_path());
-  if (const int fd = ::open(node.c_str(), O_CREAT | O_WRONLY, 0644); fd >= 0) ::close(fd);
+  // The node and its handler first, so that a program can open the device as soon as it hears of it.
+  const std::string node = MakeNode(devnode);
   if (setup.kind == ScriptedDeviceSetup::Kind::NoPermission) ::chmod(node.c_str(), 0);
-
-  devices_.push_back(std::make_unique<ScriptedDevice>(std::move(setup)));
-  ScriptedDevice& device = *devices_.back();
+  ScriptedDevice::Plug& plug = device.Connect("/sys/devices/" + path, devnode, *clock_);
   UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
-  g_signal_connect(handler, "handle-ioctl", G_CALLBACK(OnIoctl), &device);
-  handlers_.push_back(std::make_unique<Attached>(Attached{handler}));
+  g_signal_connect(handler, "handle-ioctl", G_CALLBACK(ScriptedDevice::OnIoctl), &plug);
+  handlers_.push_back(handler);
   GError* error = nullptr;
   if (!umockdev_testbed_attach_ioctl(testbed_, devnode.c_str(), handler, &error)) {
     const std::string message = error->message;
     g_error_free(error);
     throw std::runtime_error("attach_ioctl: " + message);
   }
-  return device;
+
+  const bool ours = setup.kind != ScriptedDeviceSetup::Kind::Foreign;
+  AddRecord(testbed_, DeviceRecord(path, devnode, setup.speed, DeviceDescriptors(ours ? 0x1234 : 0x0BDA, 0)));
 }
 
-ProgramRun ScriptedUsb::Run(const std::string& program, const std::vector<std::string>& args,
-                            const std::string& folder, const std::vector<std::string>& added) {
+void ScriptedUsb::Remove(ScriptedDevice& device) {
+  if (!device.plugged()) throw std::invalid_argument("not plugged: " + device.setup().location);
+  RequireUeventsWhileRunning();
+  const ScriptedDevice::Plug& plug = device.Disconnect();
+  // The uevent reads the device's properties from sysfs, so it goes out while they are there. The
+  // handler stays attached: a program that still holds the device open is refused, not cut off.
+  umockdev_testbed_uevent(testbed_, plug.syspath.c_str(), "remove");
+  umockdev_testbed_remove_device(testbed_, plug.syspath.c_str());
+  std::filesystem::remove(NodePath(plug.devnode));
+}
+
+RunningProgram ScriptedUsb::Start(const std::string& program, const std::vector<std::string>& args,
+                                  const std::string& folder, const std::vector<std::string>& added) {
   std::vector<std::string> environment = added;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string_view text(*entry);
@@ -392,22 +659,20 @@ ProgramRun ScriptedUsb::Run(const std::string& program, const std::vector<std::s
   for (std::string& arg : argvText) argv.push_back(arg.data());
   argv.push_back(nullptr);
   const std::string outPath = folder + "/out", errPath = folder + "/err";
+  // Made before the program starts, so that WaitForOutput never reads a previous run's lines.
+  for (const std::string& path : {outPath, errPath}) std::ofstream(path, std::ios::trunc);
 
   const pid_t child = fork();
   if (child == 0) {
-    const int out = ::open(outPath.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
-    const int err = ::open(errPath.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_TRUNC);
+    const int err = ::open(errPath.c_str(), O_WRONLY | O_TRUNC);
     if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
     DropFileModeOverride();
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
-  int status = 0;
-  rusage usage{};
-  if (child < 0 || wait4(child, &status, 0, &usage) != child) return {};
-  const auto seconds = [](const timeval& time) { return static_cast<double>(time.tv_sec) + time.tv_usec / 1e6; };
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadLines(outPath), ReadLines(errPath),
-          seconds(usage.ru_utime) + seconds(usage.ru_stime)};
+  if (child < 0) throw std::runtime_error("fork failed");
+  return RunningProgram(child, folder, running_);
 }
 
 }  // namespace hnx::sim
