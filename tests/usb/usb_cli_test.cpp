@@ -2,12 +2,16 @@
 // seams are the simulated devices' traces and flash, the program's lines and exit code, and the
 // files it leaves.
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <set>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "sim/scripted_usb.h"
 #include "support/rig.h"
@@ -15,7 +19,9 @@
 namespace hnx::test {
 namespace {
 
+using namespace std::chrono_literals;
 using sim::ProgramRun;
+using sim::RunningProgram;
 using sim::ScriptedDevice;
 using sim::ScriptedDeviceSetup;
 using sim::ScriptedUsb;
@@ -34,6 +40,29 @@ ScriptedDeviceSetup Device(const std::string& location, Kind kind = Kind::Ours) 
   ScriptedDeviceSetup setup;
   setup.location = location;
   setup.kind = kind;
+  return setup;
+}
+
+constexpr auto kPatience = 30s;
+constexpr char kUpdated[] = "Auto Command Succeeded !!";  // only ever waited out when something is broken
+
+ScriptedDeviceSetup NearMiss(const std::string& location, std::u16string identification) {
+  ScriptedDeviceSetup setup = Device(location);
+  setup.identification = std::move(identification);
+  return setup;
+}
+
+// A millisecond on the wire for every transfer, so that several devices' exchanges overlap.
+ScriptedDeviceSetup OnTheWire(const std::string& location) {
+  ScriptedDeviceSetup setup = Device(location);
+  setup.wireMicroseconds = 1000;
+  return setup;
+}
+
+// The 16 KiB chip's geometry (--chip ZB4420), for runs that need only be whole, not long.
+ScriptedDeviceSetup Small(ScriptedDeviceSetup setup) {
+  setup.flashSize = 0x4000;
+  setup.blockLength = 32;
   return setup;
 }
 
@@ -60,11 +89,24 @@ std::vector<std::string> FrameOpcodes(const std::vector<std::string>& trace) {
 
 class UsbCliTest : public ::testing::Test {
  protected:
-  ProgramRun Run(const std::vector<std::string>& args, const std::vector<std::string>& environment = {}) {
-    ProgramRun run = usb_.Run(HNX_CLI_PROGRAM, args, temp_.Path(""), environment);
+  static ProgramRun Masked(ProgramRun run) {
     run.out = WithFiguresMasked(run.out);
     run.err = WithFiguresMasked(run.err);
     return run;
+  }
+
+  RunningProgram Start(const std::vector<std::string>& args) {
+    return usb_.Start(HNX_CLI_PROGRAM, args, temp_.Path(""));
+  }
+
+  // No run left its staging folder behind.
+  void ExpectNoStaging() const {
+    for (const auto& entry : std::filesystem::directory_iterator(temp_.Path("")))
+      EXPECT_FALSE(entry.path().filename().string().starts_with("hnx-update-")) << entry.path();
+  }
+
+  ProgramRun Run(const std::vector<std::string>& args, const std::vector<std::string>& environment = {}) {
+    return Masked(usb_.Run(HNX_CLI_PROGRAM, args, temp_.Path(""), environment));
   }
 
   std::string WriteImage(const std::string& name, const std::vector<std::uint8_t>& bytes) {
@@ -222,44 +264,156 @@ TEST_P(UsbDeviceArgument, IsRefusedBeforeAnyTransfer) {
 INSTANTIATE_TEST_SUITE_P(Usb, UsbDeviceArgument, ::testing::ValuesIn(kDeviceArgumentCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(UsbCliTest, AllRunsOnEachDeviceAndEndsWithTheFirstFailure) {
-  ScriptedDevice& first = usb_.Add(Device("1-3"));
-  ScriptedDevice& failing = usb_.Add(WithFaults(Device("1-4.2"), "fail-transfer=40"));
-  ScriptedDevice& last = usb_.Add(Device("2-1"));
+// The exit code is the first failing device's in port-path order, whichever failed first: here the
+// later port fails at once and the earlier one only when it compares.
+TEST_F(UsbCliTest, AllEndsWithTheCodeOfTheFirstFailingDeviceInPortOrder) {
+  ScriptedDevice& comparesWrong = usb_.Add(WithFaults(Device("1-2"), "stuck=0x10:0x00"));
+  ScriptedDevice& failsAtOnce = usb_.Add(WithFaults(Device("1-3"), "fail-transfer=4"));
+  ScriptedDevice& fine = usb_.Add(Device("2-1"));
   const ProgramRun result = Run({"--all", "update", "--image", image_});
-  EXPECT_EQ(result.code, 74);
-  // The devices run at once, so only each device's own lines keep their order.
-  EXPECT_THAT(result.out, UnorderedElementsAre("1-3: 65536 bytes programmed and verified in T s (R KiB/s)",
-                                               "1-3: Auto Command Succeeded !!",
-                                               "2-1: 65536 bytes programmed and verified in T s (R KiB/s)",
-                                               "2-1: Auto Command Succeeded !!"));
-  EXPECT_THAT(LinesOf(result.out, "1-3"), ElementsAre("65536 bytes programmed and verified in T s (R KiB/s)",
-                                                      "Auto Command Succeeded !!"));
-  EXPECT_THAT(result.err, ElementsAre("1-4.2: 768 bytes moved in T s (R KiB/s)", "1-4.2: Flash Write Failure !!",
-                                      "2 of 3 devices succeeded"));
-  EXPECT_EQ(first.Flash(), pattern_);
-  EXPECT_EQ(last.Flash(), pattern_);
-  EXPECT_NE(failing.Flash(), pattern_);
-  EXPECT_EQ(failing.TraceLines().back(), "close");
-  EXPECT_EQ(failing.counts().claims, failing.counts().releases);
+  EXPECT_EQ(result.code, 1);
+  EXPECT_THAT(LinesOf(result.err, "1-2"), ElementsAre("first difference at 0x00000010: expected 0x71, read 0x00",
+                                                      "131072 bytes moved in T s (R KiB/s)", "Verify Failure !!"));
+  EXPECT_THAT(LinesOf(result.err, "1-3"), ElementsAre("Flash Write Failure !!"));
+  EXPECT_THAT(LinesOf(result.out, "2-1"), ElementsAre("65536 bytes programmed and verified in T s (R KiB/s)", kUpdated));
+  EXPECT_EQ(result.err.back(), "1 of 3 devices succeeded");
+  EXPECT_EQ(fine.Flash(), pattern_);
+  for (ScriptedDevice* device : {&comparesWrong, &failsAtOnce, &fine})
+    EXPECT_EQ(device->counts().claims, device->counts().releases);
 }
 
-TEST_F(UsbCliTest, AllSucceedsWhenEveryDeviceDoes) {
-  usb_.Add(Device("1-3"));
-  usb_.Add(Device("1-5"));
-  const ProgramRun result = Run({"--all", "--progress", "json", "erase"});
-  EXPECT_EQ(result.code, 0);
-  EXPECT_THAT(LinesOf(result.out, "1-5"), ElementsAre("65536 bytes erased and checked blank in T s (R KiB/s)",
-                                                      "Mass Erase Command Succeeded !"));
-  EXPECT_EQ(result.out.back(), "2 of 2 devices succeeded");
-  std::vector<std::string> results;
-  std::copy_if(result.err.begin(), result.err.end(), std::back_inserter(results),
-               [](const std::string& line) { return line.find("\"result\"") != std::string::npos; });
-  EXPECT_THAT(results, UnorderedElementsAre(R"({"device":"1-3","result":"Mass Erase Command Succeeded !","code":0})",
-                                            R"({"device":"1-5","result":"Mass Erase Command Succeeded !","code":0})",
-                                            R"({"result":"2 of 2 devices succeeded","code":0})"));
-  EXPECT_EQ(results.back(), R"({"result":"2 of 2 devices succeeded","code":0})");
+// Four devices at once, two at a time, one of them failing midway, beside two whose identification
+// only looks like ours: every object of the JSON progress names its device, each device has a log of
+// its own equal to its trace, the failure does not stop the others, and its code is the run's.
+TEST_F(UsbCliTest, AllRunsTheDevicesAtOnceEachWithItsOwnProgressLogAndOutcome) {
+  std::vector<ScriptedDevice*> ours = {&usb_.Add(Small(OnTheWire("1-1"))), &usb_.Add(Small(OnTheWire("1-2"))),
+                                       &usb_.Add(WithFaults(Small(OnTheWire("1-3.1")), "fail-transfer=40")),
+                                       &usb_.Add(Small(OnTheWire("2-1")))};
+  ScriptedDevice& longer = usb_.Add(NearMiss("1-4", u"ZB29K7021"));
+  ScriptedDevice& lower = usb_.Add(NearMiss("1-5", u"zb29k702"));
+  ScriptedDevice& empty = usb_.Add(NearMiss("1-6", u""));
+  const ProgramRun result = Run({"--all", "--jobs", "2", "--progress", "json", "--log", temp_.Path("field.log"),
+                                 "--chip", "ZB4420", "update", "--image", WriteImage("small.bin", PatternImage(0x4000))});
+  EXPECT_EQ(result.code, 74);
+  EXPECT_THAT(result.out, UnorderedElementsAre("1-1: 16384 bytes programmed and verified in T s (R KiB/s)",
+                                               "1-1: Auto Command Succeeded !!",
+                                               "1-2: 16384 bytes programmed and verified in T s (R KiB/s)",
+                                               "1-2: Auto Command Succeeded !!",
+                                               "2-1: 16384 bytes programmed and verified in T s (R KiB/s)",
+                                               "2-1: Auto Command Succeeded !!"));
+  ASSERT_FALSE(result.err.empty());
+  EXPECT_EQ(result.err.back(), "3 of 4 devices succeeded");
+  EXPECT_THAT(LinesOf(result.err, "1-3.1"), ElementsAre("384 bytes moved in T s (R KiB/s)", "Flash Write Failure !!"));
+
+  std::set<std::string> running, ended;
+  std::size_t mostAtOnce = 0;
+  std::vector<nlohmann::json> objects;
+  for (const std::string& line : result.err)
+    if (line.starts_with("{")) objects.push_back(nlohmann::json::parse(line));
+  ASSERT_FALSE(objects.empty());
+  EXPECT_EQ(objects.back(), nlohmann::json::parse(R"({"result":"3 of 4 devices succeeded","code":74})"));
+  objects.pop_back();
+  for (const nlohmann::json& object : objects) {
+    const std::string device = object.at("device");
+    EXPECT_FALSE(ended.contains(device)) << object;
+    if (object.contains("result")) {
+      ended.insert(device);
+      running.erase(device);
+      EXPECT_EQ(object.at("code"), device == "1-3.1" ? 74 : 0);
+    } else {
+      running.insert(device);
+    }
+    mostAtOnce = std::max(mostAtOnce, running.size());
+  }
+  EXPECT_THAT(ended, ElementsAre("1-1", "1-2", "1-3.1", "2-1"));
+  EXPECT_LE(mostAtOnce, 2u);
+
+  for (ScriptedDevice* device : ours) {
+    SCOPED_TRACE(device->setup().location);
+    EXPECT_EQ(FileLines(temp_.Path("field." + device->setup().location + ".log")), device->TraceLines());
+    EXPECT_EQ(device->counts().claims, device->counts().releases);
+  }
+  for (ScriptedDevice* device : {&longer, &lower, &empty}) EXPECT_EQ(device->counts().claims, 0u);
+  ExpectNoStaging();
 }
+
+// The station runs each device as it arrives, beside those still running, once per attachment: a
+// device left plugged after its run is not run again, one unplugged and plugged again is. Devices
+// whose identification only looks like ours are never touched.
+TEST_F(UsbCliTest, StationRunsEachDeviceOncePerAttachment) {
+  ASSERT_TRUE(ScriptedUsb::SendsUevents()) << "run under LD_PRELOAD=libumockdev-preload.so.0";
+  RunningProgram station = Start({"--station", "--count", "3", "--chip", "ZB4420", "update"});
+  ASSERT_TRUE(station.WaitForOutput("Waiting for devices\u2026", kPatience));
+  ScriptedDevice& first = usb_.Add(Small(Device("1-1")));
+  ScriptedDevice& nearMiss = usb_.Add(NearMiss("1-3", u"ZB29K70"));
+  std::this_thread::sleep_for(300ms);
+  ScriptedDevice& second = usb_.Add(Small(Device("1-2")));
+  ASSERT_TRUE(station.WaitForOutput("1-1: Auto Command Succeeded !!", kPatience));
+  ASSERT_TRUE(station.WaitForOutput("1-2: Auto Command Succeeded !!", kPatience));
+  usb_.Remove(first);
+  usb_.Replug(first);
+  const ProgramRun result = Masked(station.Wait());
+  EXPECT_EQ(result.code, 0);
+  const std::string updated = "16384 bytes programmed and verified in T s (R KiB/s)";
+  ASSERT_EQ(result.out.size(), 8u);
+  EXPECT_EQ(result.out.front(), "Waiting for devices\u2026");
+  EXPECT_THAT(LinesOf(result.out, "1-1"), ElementsAre(updated, kUpdated, updated, kUpdated));
+  EXPECT_THAT(LinesOf(result.out, "1-2"), ElementsAre(updated, kUpdated));
+  EXPECT_EQ(result.out.back(), "3 of 3 devices succeeded");
+  EXPECT_EQ(first.counts().claims, 2u);
+  EXPECT_EQ(second.counts().claims, 1u);
+  EXPECT_EQ(nearMiss.counts().claims, 0u);
+  EXPECT_EQ(nearMiss.counts().bulkTransfers, 0u);
+  ExpectNoStaging();
+}
+
+// A station interrupted while no device runs ends as its results say.
+TEST_F(UsbCliTest, AStationInterruptedWhileIdleEndsWithItsSummary) {
+  RunningProgram station = Start({"--station", "erase"});
+  ASSERT_TRUE(station.WaitForOutput("Waiting for devices\u2026", kPatience));
+  station.Signal(SIGTERM);
+  const ProgramRun result = station.Wait();
+  EXPECT_EQ(result.code, 0);
+  EXPECT_THAT(result.out, ElementsAre("Waiting for devices\u2026", "0 of 0 devices succeeded"));
+}
+
+// Interrupted, each running device ends the block under way and sends nothing after it (no finish, no
+// exit), releases its interface and its staging, and says so; the run exits 130.
+class UsbInterrupted : public UsbCliTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UsbInterrupted, EveryRunningDeviceStopsAtABlockBoundaryAndIsReleased) {
+  const bool station = GetParam();
+  std::vector<ScriptedDevice*> devices = {&usb_.Add(OnTheWire("1-1"))};
+  if (station) devices.push_back(&usb_.Add(OnTheWire("1-2")));
+  RunningProgram program = Start(station ? std::vector<std::string>{"--station", "update"}
+                                         : std::vector<std::string>{"update"});
+  for (ScriptedDevice* device : devices) ASSERT_TRUE(device->WaitForTransfers(200, kPatience));
+  program.Signal(SIGINT);
+  const ProgramRun result = Masked(program.Wait());
+  EXPECT_EQ(result.code, 130);
+  if (station) {
+    EXPECT_THAT(LinesOf(result.err, "1-1").back(), "Interrupted");
+    EXPECT_THAT(LinesOf(result.err, "1-2").back(), "Interrupted");
+    EXPECT_EQ(result.err.back(), "0 of 2 devices succeeded");
+  } else {
+    EXPECT_EQ(result.err.back(), "Interrupted");
+  }
+  for (ScriptedDevice* device : devices) {
+    SCOPED_TRACE(device->setup().location);
+    const std::vector<std::string> trace = device->TraceLines();
+    ASSERT_GE(trace.size(), 3u);
+    EXPECT_EQ(trace.back(), "close");
+    EXPECT_EQ(trace[trace.size() - 2], "read 1 1 1 00");  // a block's status, the exchange whole
+    EXPECT_EQ((trace.size() - 4) % 3, 0u);                // open, erase (2), whole blocks, close
+    EXPECT_THAT(FrameOpcodes(trace), ::testing::Not(::testing::Contains("2F")));
+    EXPECT_EQ(device->counts().claims, 1u);
+    EXPECT_EQ(device->counts().releases, 1u);
+  }
+  ExpectNoStaging();
+}
+
+INSTANTIATE_TEST_SUITE_P(Usb, UsbInterrupted, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "Station" : "Update"); });
 
 // The device takes the first block's frame, data and status, then stops: silent, its next frame times
 // out; unplugged, the next frame is refused at once. Either way the program ends with a transfer
