@@ -132,12 +132,19 @@ std::optional<BulkEndpoints> FindBulkEndpoints(libusb_device* device) {
   return endpoints;
 }
 
+// Each transport has a libusb context of its own, so that its synchronous transfers are completed by
+// its own thread only: with several devices' threads on one context, one thread may complete, and
+// touch, a transfer that its owner has already seen done and freed (libusb before 1.0.27).
 class LibusbTransport final : public UsbTransport {
  public:
-  LibusbTransport(libusb_context* context, std::optional<UsbLocation> location)
-      : context_(context), location_(std::move(location)) {}
+  explicit LibusbTransport(std::optional<UsbLocation> location) : location_(std::move(location)) {
+    if (libusb_init(&context_) != LIBUSB_SUCCESS) context_ = nullptr;
+  }
   // A pipe left open (exit ISP) is not released: closing the device gives up its claim as well.
-  ~LibusbTransport() override { CloseDevice(); }
+  ~LibusbTransport() override {
+    CloseDevice();
+    if (context_ != nullptr) libusb_exit(context_);
+  }
   LibusbTransport(const LibusbTransport&) = delete;
   LibusbTransport& operator=(const LibusbTransport&) = delete;
 
@@ -157,7 +164,7 @@ class LibusbTransport final : public UsbTransport {
   void CloseDevice();
   bool Transfer(std::uint8_t endpoint, std::uint8_t* data, std::uint32_t length, std::uint32_t& count);
 
-  libusb_context* context_;
+  libusb_context* context_ = nullptr;
   std::optional<UsbLocation> location_;
   libusb_device_handle* handle_ = nullptr;
   BulkEndpoints endpoints_;
@@ -167,6 +174,7 @@ class LibusbTransport final : public UsbTransport {
 
 bool LibusbTransport::OpenPipe() {
   if (handle_ != nullptr) return true;
+  if (context_ == nullptr) return false;
   const Identified found = FindIdentified(context_, location_);
   denied_ = found.denied;
   if (found.devices.size() != 1) return false;
@@ -254,7 +262,7 @@ class LibusbBus final : public UsbBus {
   }
 
   std::unique_ptr<UsbTransport> Connect(const std::optional<UsbLocation>& location) override {
-    return std::make_unique<LibusbTransport>(context_, location);
+    return std::make_unique<LibusbTransport>(location);
   }
 
   UsbChanges WaitForChanges(std::chrono::milliseconds timeout) override;

@@ -18,8 +18,9 @@ inline constexpr unsigned kUsbTransferTimeoutMilliseconds = 5000;
 // How often the buses are surveyed for changes where libusb offers no hot-plug notifications.
 inline constexpr std::chrono::milliseconds kUsbSurveyInterval{250};
 
-// One libusb context; nullptr when libusb cannot start. The transports it hands out must not outlive
-// it. Opening a transport claims interface 0 (detaching a kernel driver bound to it) and takes the
+// The buses through a libusb context; nullptr when libusb cannot start. Each transport it hands out
+// has a context of its own, so that it may run on a thread of its own. Opening a transport claims
+// interface 0 (detaching a kernel driver bound to it) and takes the
 // interface's first bulk OUT and first bulk IN endpoints; closing releases both.
 std::unique_ptr<UsbBus> MakeLibusbBus();
 

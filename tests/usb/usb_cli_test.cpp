@@ -89,6 +89,11 @@ std::vector<std::string> FrameOpcodes(const std::vector<std::string>& trace) {
 
 class UsbCliTest : public ::testing::Test {
  protected:
+  // The program built here, or another build of it (ThreadSanitizer's) that the environment names.
+  void SetUp() override {
+    if (!std::filesystem::exists(program_)) GTEST_SKIP() << "no program at " << program_;
+  }
+
   static ProgramRun Masked(ProgramRun run) {
     run.out = WithFiguresMasked(run.out);
     run.err = WithFiguresMasked(run.err);
@@ -96,7 +101,7 @@ class UsbCliTest : public ::testing::Test {
   }
 
   RunningProgram Start(const std::vector<std::string>& args) {
-    return usb_.Start(HNX_CLI_PROGRAM, args, temp_.Path(""));
+    return usb_.Start(program_, args, temp_.Path(""));
   }
 
   // No run left its staging folder behind.
@@ -106,7 +111,7 @@ class UsbCliTest : public ::testing::Test {
   }
 
   ProgramRun Run(const std::vector<std::string>& args, const std::vector<std::string>& environment = {}) {
-    return Masked(usb_.Run(HNX_CLI_PROGRAM, args, temp_.Path(""), environment));
+    return Masked(usb_.Run(program_, args, temp_.Path(""), environment));
   }
 
   std::string WriteImage(const std::string& name, const std::vector<std::uint8_t>& bytes) {
@@ -115,6 +120,8 @@ class UsbCliTest : public ::testing::Test {
     return path;
   }
 
+  const std::string program_ =
+      std::getenv("HNX_PROGRAM_UNDER_TEST") != nullptr ? std::getenv("HNX_PROGRAM_UNDER_TEST") : HNX_CLI_PROGRAM;
   TempFolder temp_;
   ScriptedUsb usb_;
   std::vector<std::uint8_t> pattern_ = PatternImage(0x10000);
