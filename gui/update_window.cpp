@@ -140,6 +140,7 @@ void UpdateWindow::Work() {
     if (!chosen) return;
     location = survey.devices[*chosen].location;
   }
+  if (stop_) return;  // asked before anything began
   const std::unique_ptr<UsbTransport> transport = engine_.usb->Connect(location);
   NoLibraries libraries;
   NoHubDriver hubs;

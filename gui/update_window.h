@@ -43,9 +43,8 @@ class UpdateWindow final : public QWidget {
 
  public:
   explicit UpdateWindow(WindowEngine engine, QWidget* parent = nullptr);
+  // During a run: stops it without showing its outcome, and waits for it to end.
   ~UpdateWindow() override;
-
-  bool running() const { return worker_.joinable(); }
 
  signals:
   // A run has ended: its worker is gone and "Update" is back.

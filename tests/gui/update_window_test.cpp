@@ -354,6 +354,24 @@ TEST_F(UpdateWindowTest, ClosingDuringARunAsksAndStopsCleanlyOnlyWhenTold) {
   }
 }
 
+// The window going away during a run (the application quitting) stops the run and waits for it; the
+// run's outcome box is not waited for, since no one is left to answer it.
+TEST_F(UpdateWindowTest, DestroyingTheWindowDuringARunStopsItWithoutWaitingForItsBox) {
+  FakeDevice& device = AddDevice("1-1");
+  Gate gate;
+  device.beforeTransfer = [&gate](std::uint64_t transfer) {
+    if (transfer == 300) gate.WaitHere();
+  };
+  Open();
+  QTest::mouseClick(&UpdateButton(), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return gate.reached(); }, kRunTimeoutMs));
+  gate.Open();
+  window_.reset();
+  EXPECT_THAT(user_.boxes, IsEmpty());
+  EXPECT_EQ(TraceLines(device.sim).back(), "close");
+  EXPECT_FALSE(StagingLeft());
+}
+
 // The shipped layout: the template's caption, the icon, and in a 524 x 155 client area (the dialog's
 // 530 x 180 window without its frame) the progress bar and "Update" where the dialog puts them,
 // nothing else.
