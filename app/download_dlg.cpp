@@ -22,9 +22,6 @@ std::unique_ptr<hnx::TransferLogFile> TransferLogNamedByEnvironment() {
 // The close command: no control has this id; it removes the staging files and leaves the dialog open.
 constexpr int kCloseCommand = 8;
 
-constexpr std::uint16_t kProgressSteps = 2048;
-constexpr const char* kDefaultChipType = "ZB29K702";
-
 // The buffers that receive the chosen path: the system's usual path length for the open dialog, room
 // for a long path for the save dialog.
 constexpr DWORD kOpenNameLength = MAX_PATH;
@@ -87,15 +84,7 @@ bool CZB4450_downloadDlg::OnInitDialog() {
   ModalDialog::OnInitDialog();
   SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hAppIcon));
   SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hAppIcon));
-  SetControlText(IDC_CHIP_TYPE, kDefaultChipType);
-  ControlsToMembers();
-  SetProgressRange(0, kProgressSteps);
-  SetProgressPos(0);
-  m_strChecksum = "";
-  MoveControl(IDC_PROGRESS, 30, 50, 350, 30);
-  MoveControl(IDC_UPDATE, 400, 50, 80, 30);
-  ResizeWindow(530, 180);
-  MembersToControls();
+  hnx::InitialiseDialog(*this, *this);
   return true;
 }
 

@@ -15,6 +15,7 @@
 #include "ops/image_formats.h"
 #include "ops/messages.h"
 #include "ops/operation_scope.h"
+#include "res/embedded_image.h"
 
 namespace hnx::cli {
 namespace {

@@ -41,7 +41,4 @@ bool IsTerminal(std::FILE* stream);
 // Once at start-up, before any library is loaded.
 void PrepareProcess();
 
-// The image embedded in the program, the same file as the dialog's resource.
-std::span<const std::uint8_t> EmbeddedImage();
-
 }  // namespace hnx::cli

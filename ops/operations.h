@@ -89,6 +89,12 @@ struct OperationContext {
   StopFlag stop = nullptr;
 };
 
+// The dialog's start-up, once its controls exist: the chip type "ZB29K702" in its control and member,
+// the progress bar's range of 2048 steps at 0, an empty checksum, and the shipped layout in pixels (the
+// progress bar and "Update" moved into view, the window made 530 x 180 outside, which leaves every
+// other control outside it).
+void InitialiseDialog(DialogState& state, DialogUi& ui);
+
 void RunUpdate(OperationContext& context);                // "Update"
 void MassEraseWithBlankCheck(OperationContext& context);  // "Mass Erase"
 void WriteImageFile(OperationContext& context);           // "Write"

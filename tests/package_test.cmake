@@ -1,6 +1,7 @@
 # Builds the Debian package with CPack and checks it as a distribution would: lintian reports no
 # error and no warning; extracted with dpkg -x into a scratch root it holds exactly the program, its
-# man page, the udev rule, the embedded image, the Debian documents and lintian's overrides; the
+# man page, the udev rule, the embedded image, the Debian documents and lintian's overrides (where the
+# window is built, also the window, its man page, its desktop entry and its icons); the
 # program runs and gives the package's upstream version; it depends on libusb.
 file(REMOVE_RECURSE ${WORK})
 execute_process(COMMAND ${CPACK} -G DEB --config ${CONFIG} -B ${WORK}/out
@@ -39,6 +40,16 @@ list(SORT files)
 set(expected usr/bin/hnx-update usr/lib/udev/rules.d/60-hnx-update.rules usr/share/doc/hnx-update/changelog.Debian.gz
     usr/share/doc/hnx-update/copyright usr/share/hnx-update/firmware.bin usr/share/lintian/overrides/hnx-update
     usr/share/man/man1/hnx-update.1.gz)
+if(GUI)
+  # The window: the program, its man page, a desktop entry that desktop-file-validate accepts, and the
+  # icon as a PNG of each size in the hicolor theme.
+  list(APPEND expected usr/bin/hnx-update-gui usr/share/applications/hnx-update-gui.desktop
+       usr/share/man/man1/hnx-update-gui.1.gz)
+  foreach(size IN LISTS ICON_SIZES)
+    list(APPEND expected usr/share/icons/hicolor/${size}x${size}/apps/hnx-update-gui.png)
+  endforeach()
+  list(SORT expected)
+endif()
 if(NOT files STREQUAL expected)
   message(FATAL_ERROR "package files: ${files}")
 endif()
@@ -53,6 +64,31 @@ endif()
 execute_process(COMMAND gzip -dc ${WORK}/root/usr/share/man/man1/hnx-update.1.gz OUTPUT_VARIABLE page)
 if(NOT page MATCHES "\n\\.TH HNX-UPDATE \"1\" \"[^\"]+\" \"hnx-update ${upstream_version}\"")
   message(FATAL_ERROR "the man page is not that of hnx-update ${upstream_version}:\n${page}")
+endif()
+
+if(GUI)
+  execute_process(COMMAND desktop-file-validate ${WORK}/root/usr/share/applications/hnx-update-gui.desktop
+                  RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(NOT result EQUAL 0 OR NOT output STREQUAL "")
+    message(FATAL_ERROR "desktop-file-validate: ${output}")
+  endif()
+  if(NOT fields MATCHES "Depends:[^\n]*libqt6widgets6")
+    message(FATAL_ERROR "package fields: ${fields}")
+  endif()
+  foreach(size IN LISTS ICON_SIZES)
+    # The PNG signature, then the header chunk's width and height.
+    file(READ ${WORK}/root/usr/share/icons/hicolor/${size}x${size}/apps/hnx-update-gui.png head HEX LIMIT 24)
+    math(EXPR side "${size}" OUTPUT_FORMAT HEXADECIMAL)
+    string(REPLACE "0x" "" side "${side}")
+    string(LENGTH "${side}" digits)
+    while(digits LESS 8)
+      string(PREPEND side "0")
+      math(EXPR digits "${digits} + 1")
+    endwhile()
+    if(NOT head STREQUAL "89504e470d0a1a0a0000000d49484452${side}${side}")
+      message(FATAL_ERROR "the ${size}x${size} icon is not a PNG of that size: ${head}")
+    endif()
+  endforeach()
 endif()
 
 foreach(pair "usr/lib/udev/rules.d/60-hnx-update.rules=${RULE}" "usr/share/hnx-update/firmware.bin=${IMAGE}")

@@ -1,0 +1,73 @@
+// The operations' user interface on a Qt window. The operations run on a worker thread; every call
+// of theirs reaches the widgets on the GUI thread: enabling, texts and the progress bar are posted,
+// message boxes are posted and waited for, so the operation goes on only once the box is answered.
+// Posted calls keep their order. Called on the GUI thread, every call acts at once.
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "ops/dialog_ui.h"
+
+class QWidget;
+
+namespace hnx::gui {
+
+class QtDialogUi final : public DialogUi {
+ public:
+  // `window` owns the boxes and is where posted calls run. The data exchange binds the members of
+  // `state` to the texts of the dialog's controls.
+  QtDialogUi(QWidget& window, DialogState& state);
+
+  // The widget of a control of the dialog's. Controls without one (the shipped layout hides them)
+  // keep their texts and enabling all the same.
+  void AddControl(int controlId, QWidget* widget);
+  // GUI thread: keeps a control disabled, whatever the operation guard asks, until released.
+  void HoldDisabled(int controlId, bool hold);
+
+  // Runs `call` on the GUI thread and waits for it to end. False when the window went away first.
+  bool OnGuiThreadAndWait(std::function<void()> call);
+  // Runs `call` on the GUI thread after what was posted before it; at once on the GUI thread.
+  void OnGuiThread(std::function<void()> call);
+  // The window is going away: nothing waits for the GUI thread any more, and boxes are not shown.
+  void Detach();
+
+  void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) override;
+  void ShowAppMessage(const std::string& text) override;
+  void EnableControl(int controlId, bool enable) override;
+  void SetControlText(int controlId, const std::string& text) override;
+  void ControlsToMembers() override;
+  void MembersToControls() override;
+  void SetProgressRange(std::uint16_t lower, std::uint16_t upper) override;
+  void SetProgressPos(int position) override;
+  void MoveControl(int controlId, int x, int y, int width, int height) override;
+  void ResizeWindow(int width, int height) override;
+  // The window offers none of the engineering operations that open files: cancelled.
+  FileChoice ChooseOpenFile(const FileDialogOptions&) override { return {}; }
+  FileChoice ChooseSaveFile(const FileDialogOptions&) override { return {}; }
+
+ private:
+  struct Control {
+    QWidget* widget = nullptr;
+    bool enabledByGuard = true;
+    bool held = false;
+  };
+  void ApplyEnabling(Control& control);
+
+  QWidget& window_;
+  DialogState& state_;
+  // GUI thread only.
+  std::map<int, Control> controls_;
+  // The texts of the bound controls. Touched by one thread at a time: the GUI thread before a run,
+  // the worker during it.
+  std::map<int, std::string> texts_;
+
+  std::mutex mutex_;
+  std::condition_variable answered_;
+  bool detached_ = false;
+};
+
+}  // namespace hnx::gui

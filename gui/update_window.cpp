@@ -1,0 +1,190 @@
+#include "gui/update_window.h"
+
+#include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QIcon>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "ops/messages.h"
+#include "res/resource.h"
+
+namespace hnx::gui {
+namespace {
+
+// The template's caption, which the window keeps.
+constexpr const char* kWindowTitle = "HNX470 Update Tool V" HNX_VERSION;
+
+// The embedded image, held by the program.
+class SpanImage final : public ImageResource {
+ public:
+  explicit SpanImage(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  bool Find() override { return true; }
+  bool Load() override { return true; }
+  const std::uint8_t* Lock() override { return bytes_.data(); }
+  std::uint32_t Size() override { return static_cast<std::uint32_t>(bytes_.size()); }
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+};
+
+// There are no Windows hubs to walk: the update's presence scan counts none and goes on.
+class NoHubDriver final : public HubDriver {
+ public:
+  Handle Open(const std::string&) override { return nullptr; }
+  bool IoControl(Handle, std::uint32_t, const void*, std::uint32_t, void*, std::uint32_t,
+                 std::uint32_t& returned) override {
+    returned = 0;
+    return false;
+  }
+  void Close(Handle) override {}
+  int ConvertWideToNarrow(const char16_t*, char*, int) override { return 0; }
+};
+
+// Nothing is loaded: the update binds the USB transport.
+class NoLibraries final : public DynamicLibrary {
+ public:
+  Handle Load(const std::string&) override { return nullptr; }
+  void* Resolve(Handle, const char*) override { return nullptr; }
+  void Unload(Handle) override {}
+};
+
+// "1-4.2: bus 1, port 4.2, 12 Mbit/s", as hnx-update lists it.
+QString DeviceLine(const UsbDeviceEntry& device) {
+  return QString::fromStdString(device.location.Text() + ": bus " + std::to_string(device.location.bus) +
+                                ", port " + device.location.PortPath() + ", " + device.speed);
+}
+
+// The program's icon in every size it was drawn in.
+QIcon ProgramIcon() {
+  QIcon icon;
+  for (const QString& size : QDir(":/icons").entryList()) icon.addFile(":/icons/" + size + "/hnx-update-gui.png");
+  return icon;
+}
+
+}  // namespace
+
+std::optional<std::size_t> ChooseDevice(QWidget* parent, const std::vector<UsbDeviceEntry>& devices) {
+  QDialog dialog(parent);
+  dialog.setObjectName("deviceChoice");
+  dialog.setWindowTitle(kDialogCaption);
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(new QLabel(kChooseDeviceText, &dialog));
+  auto* list = new QListWidget(&dialog);
+  for (const UsbDeviceEntry& device : devices) list->addItem(DeviceLine(device));
+  list->setCurrentRow(0);
+  layout->addWidget(list);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  layout->addWidget(buttons);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  QObject::connect(list, &QListWidget::itemDoubleClicked, &dialog, &QDialog::accept);
+  if (dialog.exec() != QDialog::Accepted || list->currentRow() < 0) return std::nullopt;
+  return static_cast<std::size_t>(list->currentRow());
+}
+
+UpdateWindow::UpdateWindow(WindowEngine engine, QWidget* parent)
+    : QWidget(parent),
+      engine_(std::move(engine)),
+      ui_(*this, state_),
+      progress_(new QProgressBar(this)),
+      update_(new QPushButton("Update", this)) {
+  setWindowTitle(kWindowTitle);
+  setWindowIcon(ProgramIcon());
+  progress_->setTextVisible(false);
+  ui_.AddControl(IDC_PROGRESS, progress_);
+  ui_.AddControl(IDC_UPDATE, update_);
+  connect(update_, &QPushButton::clicked, this, &UpdateWindow::StartUpdate);
+  InitialiseDialog(state_, ui_);
+  update_->setFocus();
+}
+
+UpdateWindow::~UpdateWindow() {
+  if (!worker_.joinable()) return;
+  stop_ = true;
+  ui_.Detach();
+  worker_.join();
+}
+
+void UpdateWindow::StartUpdate() {
+  if (worker_.joinable()) return;
+  stop_ = false;
+  ui_.HoldDisabled(IDC_UPDATE, true);
+  worker_ = std::thread([this] {
+    Work();
+    ui_.OnGuiThread([this] { EndUpdate(); });
+  });
+}
+
+void UpdateWindow::Work() {
+  if (!engine_.usb) {
+    ui_.ShowMessage(kNoUsbText, kDialogCaption, MessageIcon::Error);
+    return;
+  }
+  const UsbSurvey survey = engine_.usb->Survey();
+  if (survey.devices.empty() && survey.denied > 0) {
+    ui_.ShowMessage(UsbPermissionText(survey.denied), kDialogCaption, MessageIcon::Error);
+    return;
+  }
+  // None: the update waits for one, as the dialog does. Several: never a guess.
+  std::optional<UsbLocation> location;
+  if (survey.devices.size() > 1) {
+    std::optional<std::size_t> chosen;
+    ui_.OnGuiThreadAndWait([&] { chosen = ChooseDevice(this, survey.devices); });
+    if (!chosen) return;
+    location = survey.devices[*chosen].location;
+  }
+  if (stop_) return;  // asked before anything began
+  const std::unique_ptr<UsbTransport> transport = engine_.usb->Connect(location);
+  NoLibraries libraries;
+  NoHubDriver hubs;
+  SpanImage image(engine_.image);
+  OperationContext context{state_, ui_, libraries, "", hubs, image, *engine_.sleeper, engine_.staging};
+  context.transport = transport.get();
+  context.transferLog = engine_.transferLog;
+  context.stop = &stop_;
+  RunUpdate(context);
+}
+
+void UpdateWindow::EndUpdate() {
+  worker_.join();
+  ui_.HoldDisabled(IDC_UPDATE, false);
+  emit updateFinished();
+  if (closeWhenStopped_) close();
+}
+
+void UpdateWindow::closeEvent(QCloseEvent* event) {
+  if (worker_.joinable()) {
+    if (closeWhenStopped_ || !AskToStop()) {
+      event->ignore();
+      return;
+    }
+    if (worker_.joinable()) {
+      closeWhenStopped_ = true;
+      stop_ = true;
+      event->ignore();
+      return;
+    }
+    // The run ended while the question was open.
+  }
+  NoLibraries libraries;
+  NoHubDriver hubs;
+  SpanImage image(engine_.image);
+  OperationContext context{state_, ui_, libraries, "", hubs, image, *engine_.sleeper, engine_.staging};
+  RemoveStaging(context);
+  event->accept();
+}
+
+bool UpdateWindow::AskToStop() {
+  QMessageBox box(QMessageBox::Question, kDialogCaption, kStopQuestion, QMessageBox::Yes | QMessageBox::No, this);
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
+}  // namespace hnx::gui

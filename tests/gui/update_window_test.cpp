@@ -1,0 +1,407 @@
+// The window driven through its widgets on Qt's offscreen platform, over a USB bus of simulated
+// devices in this process. The seams: the boxes as they show (answered as a user would), the progress
+// bar and the button as the GUI thread sees them, the devices' traces and flash, the staging folder.
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "gui/update_window.h"
+#include "ops/messages.h"
+#include "res/embedded_image.h"
+#include "sim/sim_device.h"
+#include "support/rig.h"
+
+namespace hnx::test {
+namespace {
+
+using gui::UpdateWindow;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr int kRunTimeoutMs = 60000;
+
+// A simulated device on the fake bus. `beforeTransfer` sees the number of each bulk transfer, from 1,
+// on the worker thread.
+struct FakeDevice {
+  UsbLocation location;
+  sim::SimDevice sim;
+  std::function<void(std::uint64_t)> beforeTransfer;
+};
+
+class FakeTransport final : public UsbTransport {
+ public:
+  FakeTransport(FakeDevice* device, std::uint32_t denied) : device_(device), denied_(denied) {}
+  bool OpenPipe() override { return device_ != nullptr && device_->sim.OpenPipe() != 0; }
+  void ClosePipe() override {
+    if (device_ != nullptr) device_->sim.ClosePipe();
+  }
+  bool BulkWrite(const std::uint8_t* data, std::uint32_t length, std::uint32_t& count) override {
+    Before();
+    return device_->sim.BulkWrite(data, length, &count) != 0;
+  }
+  bool BulkRead(std::uint8_t* buffer, std::uint32_t length, std::uint32_t& count) override {
+    Before();
+    return device_->sim.BulkRead(buffer, length, &count) != 0;
+  }
+  std::uint32_t deniedAtLastOpen() const override { return denied_; }
+
+ private:
+  void Before() {
+    if (device_->beforeTransfer) device_->beforeTransfer(++transfers_);
+  }
+  FakeDevice* device_;
+  std::uint32_t denied_;
+  std::uint64_t transfers_ = 0;
+};
+
+// The identified devices, in order, and how many others could not be opened for lack of permission.
+class FakeUsb final : public UsbBus {
+ public:
+  FakeUsb(std::vector<FakeDevice*> devices, std::uint32_t denied) : devices_(std::move(devices)), denied_(denied) {}
+  UsbSurvey Survey() override {
+    UsbSurvey survey{{}, denied_};
+    for (const FakeDevice* device : devices_) survey.devices.push_back({device->location, "12 Mbit/s"});
+    return survey;
+  }
+  std::unique_ptr<UsbTransport> Connect(const std::optional<UsbLocation>& location) override {
+    FakeDevice* found = nullptr;
+    for (FakeDevice* device : devices_)
+      if (location ? device->location == *location : devices_.size() == 1) found = device;
+    return std::make_unique<FakeTransport>(found, denied_);
+  }
+  UsbChanges WaitForChanges(std::chrono::milliseconds) override { return {}; }  // the window never waits
+
+ private:
+  std::vector<FakeDevice*> devices_;
+  std::uint32_t denied_;
+};
+
+struct Box {
+  std::string caption;
+  std::string text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  bool operator==(const Box&) const = default;
+};
+void PrintTo(const Box& box, std::ostream* out) {
+  *out << "{\"" << box.caption << "\", \"" << box.text << "\", icon " << box.icon << "}";
+}
+Box BoxOf(const Message& message, QMessageBox::Icon icon) {
+  return {message.caption, message.text, icon};
+}
+
+// Answers every box and the device choice as they show, as a user would, and keeps what they said.
+class User final : public QObject {
+ public:
+  User() { qApp->installEventFilter(this); }
+  ~User() override { qApp->removeEventFilter(this); }
+
+  std::vector<Box> boxes;
+  std::vector<std::vector<std::string>> deviceLists;
+  QMessageBox::StandardButton question = QMessageBox::Yes;
+  int deviceRow = 0;  // -1: cancel
+  // At the moment each box shows, before it is answered.
+  std::function<void()> onBox;
+
+ protected:
+  bool eventFilter(QObject* object, QEvent* event) override {
+    if (event->type() != QEvent::Show) return false;
+    if (auto* box = qobject_cast<QMessageBox*>(object)) {
+      boxes.push_back({box->windowTitle().toStdString(), box->text().toStdString(), box->icon()});
+      if (onBox) onBox();
+      const QMessageBox::StandardButton answer = box->icon() == QMessageBox::Question ? question : QMessageBox::Ok;
+      QTimer::singleShot(0, box, [box, answer] { box->button(answer)->click(); });
+    } else if (object->objectName() == "deviceChoice") {
+      auto* dialog = static_cast<QWidget*>(object);
+      auto* list = dialog->findChild<QListWidget*>();
+      std::vector<std::string> lines;
+      for (int row = 0; row < list->count(); ++row) lines.push_back(list->item(row)->text().toStdString());
+      deviceLists.push_back(lines);
+      QTimer::singleShot(0, dialog, [dialog, list, row = deviceRow] {
+        auto* buttons = dialog->findChild<QDialogButtonBox*>();
+        if (row < 0) return buttons->button(QDialogButtonBox::Cancel)->click();
+        list->setCurrentRow(row);
+        buttons->button(QDialogButtonBox::Ok)->click();
+      });
+    }
+    return false;
+  }
+};
+
+// A gate a transfer waits at until the test opens it.
+class Gate {
+ public:
+  void WaitHere() {
+    std::unique_lock lock(mutex_);
+    reached_ = true;
+    opened_.wait(lock, [this] { return open_; });
+  }
+  bool reached() {
+    const std::lock_guard lock(mutex_);
+    return reached_;
+  }
+  void Open() {
+    const std::lock_guard lock(mutex_);
+    open_ = true;
+    opened_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable opened_;
+  bool reached_ = false;
+  bool open_ = false;
+};
+
+class UpdateWindowTest : public ::testing::Test {
+ protected:
+  FakeDevice& AddDevice(const std::string& location) {
+    devices_.push_back(std::make_unique<FakeDevice>());
+    devices_.back()->location = *UsbLocation::Parse(location);
+    return *devices_.back();
+  }
+
+  // The window over the devices added so far; no bus at all when `withUsb` is false.
+  UpdateWindow& Open(std::uint32_t denied = 0, bool withUsb = true) {
+    std::vector<FakeDevice*> devices;
+    for (const auto& device : devices_) devices.push_back(device.get());
+    gui::WindowEngine engine{withUsb ? std::make_unique<FakeUsb>(devices, denied) : nullptr, &sleeper_, staging_,
+                             EmbeddedImage()};
+    window_ = std::make_unique<UpdateWindow>(std::move(engine));
+    window_->show();
+    return *window_;
+  }
+
+  QProgressBar& Bar() { return *window_->findChild<QProgressBar*>(); }
+  QPushButton& UpdateButton() { return *window_->findChild<QPushButton*>(); }
+
+  // Clicks "Update" and waits for the run to end.
+  void ClickUpdateAndWait() {
+    QSignalSpy finished(window_.get(), &UpdateWindow::updateFinished);
+    QTest::mouseClick(&UpdateButton(), Qt::LeftButton);
+    ASSERT_TRUE(finished.wait(kRunTimeoutMs));
+  }
+
+  bool StagingLeft() const { return std::filesystem::exists(staging_.folder); }
+
+  User user_;
+  TempFolder temp_;
+  StagingPaths staging_{temp_.Path("staging"), temp_.Path("staging") + "/b167h.bin"};
+  RecordingSleeper sleeper_;
+  std::vector<std::unique_ptr<FakeDevice>> devices_;
+  std::unique_ptr<UpdateWindow> window_;
+};
+
+TEST_F(UpdateWindowTest, UpdateProgramsTheEmbeddedImageWithTheButtonDisabledAndTheBarMovingOnTheGuiThread) {
+  FakeDevice& device = AddDevice("1-4.2");
+  Open();
+  std::vector<int> positions;
+  bool offGuiThread = false, enabledWhileMoving = false, enabledAtBox = true;
+  QObject::connect(&Bar(), &QProgressBar::valueChanged, [&](int value) {
+    positions.push_back(value);
+    offGuiThread |= QThread::currentThread() != qApp->thread();
+    enabledWhileMoving |= UpdateButton().isEnabled();
+  });
+  user_.onBox = [&] { enabledAtBox = UpdateButton().isEnabled(); };
+
+  ClickUpdateAndWait();
+  EXPECT_THAT(user_.boxes, ElementsAre(BoxOf(kUpdateSucceeded, QMessageBox::Information)));
+  EXPECT_FALSE(offGuiThread);
+  EXPECT_FALSE(enabledWhileMoving);
+  EXPECT_FALSE(enabledAtBox);
+  EXPECT_TRUE(UpdateButton().isEnabled());
+  // One step per block programmed, then the read-back's 1024 at once: the bar ends full.
+  ASSERT_EQ(positions.size(), 1024 + 1u);
+  EXPECT_EQ(positions[0], 1);
+  EXPECT_EQ(positions[1023], 1024);
+  EXPECT_EQ(Bar().value(), 2048);
+  EXPECT_EQ(Bar().maximum(), 2048);
+  const std::span<const std::uint8_t> image = EmbeddedImage();
+  EXPECT_EQ(device.sim.flash(), std::vector<std::uint8_t>(image.begin(), image.end()));
+  EXPECT_EQ(TraceLines(device.sim).back(), "close");
+  EXPECT_FALSE(device.sim.pipeOpen());
+  EXPECT_FALSE(StagingLeft());
+  // The README's picture of the window, as the update leaves it.
+  EXPECT_TRUE(window_->grab().save("gui-window.png"));
+}
+
+// Outcomes decided before any transfer: each is one box, and the button comes back.
+TEST_F(UpdateWindowTest, NoDeviceNoPermissionAndNoLibusbEachShowTheirBoxAndGiveTheButtonBack) {
+  struct Case {
+    const char* name;
+    std::uint32_t denied;
+    bool withUsb;
+    Box box;
+    std::vector<std::uint32_t> waits;
+  };
+  const std::vector<Case> cases = {
+      // The dialog's own: it waits 30 seconds for a device, then times out.
+      {"no device", 0, true, BoxOf(kTimeOut, QMessageBox::Critical), std::vector<std::uint32_t>(31, 1000)},
+      {"no permission", 2, true, {kDialogCaption, UsbPermissionText(2), QMessageBox::Critical}, {}},
+      {"no libusb", 0, false, {kDialogCaption, gui::kNoUsbText, QMessageBox::Critical}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    user_.boxes.clear();
+    sleeper_.waits.clear();
+    Open(c.denied, c.withUsb);
+    ClickUpdateAndWait();
+    EXPECT_THAT(user_.boxes, ElementsAre(c.box));
+    EXPECT_EQ(sleeper_.waits, c.waits);
+    EXPECT_TRUE(UpdateButton().isEnabled());
+    EXPECT_EQ(Bar().value(), 0);
+    EXPECT_FALSE(StagingLeft());
+  }
+}
+
+// The box shows while the run still holds the device and the staged image: it waits for its answer,
+// and only then is everything released.
+TEST_F(UpdateWindowTest, ATransferFailingMidwayShowsItsBoxThenReleasesTheDeviceAndGivesTheButtonBack) {
+  FakeDevice& device = AddDevice("1-1");
+  device.sim.faults() = *sim::FaultPlan::Parse("fail-transfer=1500");  // the program frame of block 499
+  Open();
+  bool pipeOpenAtBox = false, stagedAtBox = false;
+  user_.onBox = [&] {
+    pipeOpenAtBox = device.sim.pipeOpen();
+    stagedAtBox = std::filesystem::exists(staging_.file);
+  };
+
+  ClickUpdateAndWait();
+  EXPECT_THAT(user_.boxes, ElementsAre(BoxOf(kFlashWriteFailure, QMessageBox::Critical)));
+  EXPECT_TRUE(pipeOpenAtBox);
+  EXPECT_TRUE(stagedAtBox);
+  EXPECT_EQ(Bar().value(), 499);  // the blocks programmed
+  EXPECT_TRUE(UpdateButton().isEnabled());
+  const std::vector<std::string> trace = TraceLines(device.sim);
+  EXPECT_EQ(trace.size(), 1 + 1500 + 1u);  // open, the transfers, close
+  EXPECT_EQ(trace.back(), "close");
+  EXPECT_FALSE(device.sim.pipeOpen());
+  EXPECT_FALSE(StagingLeft());
+}
+
+// Several devices: the user picks one from the list, or cancels and nothing is touched.
+TEST_F(UpdateWindowTest, WithTwoDevicesTheChosenOneIsUpdatedAndCancellingTouchesNone) {
+  FakeDevice& first = AddDevice("1-1");
+  FakeDevice& second = AddDevice("2-3.1");
+  Open();
+  const std::vector<std::string> lines = {"1-1: bus 1, port 1, 12 Mbit/s", "2-3.1: bus 2, port 3.1, 12 Mbit/s"};
+
+  user_.deviceRow = -1;
+  ClickUpdateAndWait();
+  EXPECT_THAT(user_.deviceLists, ElementsAre(lines));
+  EXPECT_THAT(user_.boxes, IsEmpty());
+  EXPECT_THAT(first.sim.trace(), IsEmpty());
+  EXPECT_THAT(second.sim.trace(), IsEmpty());
+  EXPECT_TRUE(UpdateButton().isEnabled());
+
+  user_.deviceRow = 1;
+  ClickUpdateAndWait();
+  EXPECT_THAT(user_.deviceLists, ElementsAre(lines, lines));
+  EXPECT_THAT(user_.boxes, ElementsAre(BoxOf(kUpdateSucceeded, QMessageBox::Information)));
+  EXPECT_THAT(first.sim.trace(), IsEmpty());
+  EXPECT_EQ(TraceLines(second.sim).back(), "close");
+}
+
+// Closing during a run asks first. Yes: the run stops at the next block, releases everything, says
+// so, and the window closes. No: the run goes on to its end and the window stays.
+TEST_F(UpdateWindowTest, ClosingDuringARunAsksAndStopsCleanlyOnlyWhenTold) {
+  const Box question{kDialogCaption, gui::kStopQuestion, QMessageBox::Question};
+  for (const bool stop : {true, false}) {
+    SCOPED_TRACE(stop ? "stop" : "go on");
+    user_.boxes.clear();
+    user_.question = stop ? QMessageBox::Yes : QMessageBox::No;
+    devices_.clear();
+    FakeDevice& device = AddDevice("1-1");
+    Gate gate;
+    device.beforeTransfer = [&gate](std::uint64_t transfer) {
+      if (transfer == 300) gate.WaitHere();  // block 99 is being programmed
+    };
+    UpdateWindow& window = Open();
+    QSignalSpy finished(&window, &UpdateWindow::updateFinished);
+    QTest::mouseClick(&UpdateButton(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gate.reached(); }, kRunTimeoutMs));
+
+    EXPECT_FALSE(window.close());
+    EXPECT_THAT(user_.boxes, ElementsAre(question));
+    gate.Open();
+    ASSERT_TRUE(finished.wait(kRunTimeoutMs));
+
+    const std::vector<std::string> trace = TraceLines(device.sim);
+    EXPECT_EQ(trace.back(), "close");
+    EXPECT_FALSE(StagingLeft());
+    if (stop) {
+      EXPECT_THAT(user_.boxes, ElementsAre(question, BoxOf(kInterrupted, QMessageBox::Warning)));
+      EXPECT_FALSE(window.isVisible());
+      EXPECT_EQ(trace.size(), 1 + 302 + 1u);  // the block under way ends whole
+      EXPECT_EQ(Bar().value(), 100);
+    } else {
+      EXPECT_THAT(user_.boxes, ElementsAre(question, BoxOf(kUpdateSucceeded, QMessageBox::Information)));
+      EXPECT_TRUE(window.isVisible());
+      EXPECT_EQ(Bar().value(), 2048);
+    }
+  }
+}
+
+// The window going away during a run (the application quitting) stops the run and waits for it; the
+// run's outcome box is not waited for, since no one is left to answer it.
+TEST_F(UpdateWindowTest, DestroyingTheWindowDuringARunStopsItWithoutWaitingForItsBox) {
+  FakeDevice& device = AddDevice("1-1");
+  Gate gate;
+  device.beforeTransfer = [&gate](std::uint64_t transfer) {
+    if (transfer == 300) gate.WaitHere();
+  };
+  Open();
+  QTest::mouseClick(&UpdateButton(), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return gate.reached(); }, kRunTimeoutMs));
+  gate.Open();
+  window_.reset();
+  EXPECT_THAT(user_.boxes, IsEmpty());
+  EXPECT_EQ(TraceLines(device.sim).back(), "close");
+  EXPECT_FALSE(StagingLeft());
+}
+
+// The shipped layout: the template's caption, the icon, and in a 524 x 155 client area (the dialog's
+// 530 x 180 window without its frame) the progress bar and "Update" where the dialog puts them,
+// nothing else.
+TEST_F(UpdateWindowTest, ShowsTheShippedLayout) {
+  UpdateWindow& window = Open();
+  EXPECT_EQ(window.windowTitle().toStdString(), "HNX470 Update Tool V" HNX_VERSION);
+  EXPECT_THAT(window.windowIcon().availableSizes(),
+              ::testing::UnorderedElementsAre(QSize(16, 16), QSize(32, 32), QSize(48, 48), QSize(64, 64), QSize(128, 128)));
+  EXPECT_EQ(window.size(), QSize(524, 155));
+  EXPECT_EQ(window.minimumSize(), window.maximumSize());
+  EXPECT_EQ(Bar().geometry(), QRect(30, 50, 350, 30));
+  EXPECT_EQ(Bar().minimum(), 0);
+  EXPECT_EQ(Bar().maximum(), 2048);
+  EXPECT_EQ(Bar().value(), 0);
+  EXPECT_EQ(UpdateButton().geometry(), QRect(400, 50, 80, 30));
+  EXPECT_EQ(UpdateButton().text().toStdString(), "Update");
+  std::vector<QWidget*> visible;
+  for (QWidget* child : window.findChildren<QWidget*>())
+    if (child->isVisible()) visible.push_back(child);
+  EXPECT_THAT(visible, ::testing::UnorderedElementsAre(&Bar(), &UpdateButton()));
+  EXPECT_EQ(window.grab().size(), QSize(524, 155));
+}
+
+}  // namespace
+}  // namespace hnx::test
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication application(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
