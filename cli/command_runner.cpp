@@ -9,6 +9,7 @@
 #include <variant>
 
 #include "cli/platform.h"
+#include "link/file_names.h"
 #include "ops/image_formats.h"
 #include "ops/messages.h"
 #include "ops/operation_scope.h"
@@ -36,7 +37,8 @@ class ThreadSleeper final : public Sleeper {
   }
 };
 
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) {
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& name) {
+  const std::filesystem::path path = SystemPath(name);
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
   std::ifstream file(path, std::ios::binary);
