@@ -12,6 +12,7 @@
 #include "cli/device_run.h"
 #include "cli/many_devices.h"
 #include "cli/platform.h"
+#include "link/file_names.h"
 #include "ops/image_formats.h"
 #include "ops/messages.h"
 #include "ops/operation_scope.h"
@@ -40,7 +41,8 @@ class ThreadSleeper final : public Sleeper {
   }
 };
 
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) {
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& name) {
+  const std::filesystem::path path = SystemPath(name);
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
   std::ifstream file(path, std::ios::binary);

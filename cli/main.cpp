@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "cli/command_runner.h"
 #include "cli/platform.h"
@@ -26,6 +28,7 @@ constexpr const char* kExitCodes =
 int main(int argc, char** argv) {
   using hnx::cli::Command;
   hnx::cli::PrepareProcess();
+  const std::vector<std::string> arguments = hnx::cli::CommandLineArguments(argc, argv);
   hnx::cli::CommandLine line;
 
   CLI::App app{"Writes firmware into the flash of a microcontroller in ISP mode.", "hnx-update"};
@@ -85,7 +88,7 @@ int main(int argc, char** argv) {
   app.get_subcommand("update")->add_option("--image", line.file, "image file in place of the embedded image");
 
   try {
-    app.parse(argc, argv);
+    app.parse(std::vector<std::string>(arguments.rbegin(), arguments.rend()));  // CLI11 takes them last first
   } catch (const CLI::ParseError& error) {
     const int code = app.exit(error);
     return code == 0 ? 0 : hnx::cli::kUsage;

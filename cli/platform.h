@@ -7,6 +7,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "link/usb_bus.h"
 #include "ops/operations.h"
@@ -38,7 +39,12 @@ std::uint32_t CountDevices(OperationContext& context);
 
 bool IsTerminal(std::FILE* stream);
 
-// Once at start-up, before any library is loaded.
+// Once at start-up, before any library is loaded or file opened. Windows: file names are UTF-8 from
+// here on, and so is the console's output.
 void PrepareProcess();
+
+// The arguments after the program's name, in UTF-8. Windows: read as UTF-16 from the system, so that a
+// name the ANSI code page cannot spell survives; elsewhere argv as given.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 }  // namespace hnx::cli

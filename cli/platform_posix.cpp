@@ -75,4 +75,8 @@ bool IsTerminal(std::FILE* stream) {
 
 void PrepareProcess() {}
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
 }  // namespace hnx::cli

@@ -1,12 +1,32 @@
-#include <io.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+#include <io.h>
 
 #include <atomic>
+#include <cstdlib>
 
 #include "cli/platform.h"
+#include "link/file_names.h"
 
 namespace hnx::cli {
 namespace {
+
+UINT consoleOutputCodePage = 0;
+
+void RestoreConsoleOutputCodePage() {
+  SetConsoleOutputCP(consoleOutputCodePage);
+}
+
+std::string Utf8(const wchar_t* text) {
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 1) return "";
+  std::string narrow(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), length, nullptr, nullptr);
+  narrow.pop_back();  // the terminating zero
+  return narrow;
+}
 
 std::atomic<bool> interrupted = false;
 
@@ -49,8 +69,26 @@ bool IsTerminal(std::FILE* stream) {
   return _isatty(_fileno(stream)) != 0;
 }
 
+// The console shows the UTF-8 lines as written, a path in any script included; the code page the
+// console had is given back at exit, as the shell that started the program relies on it. Without a
+// console (output to a file or a pipe) the bytes are UTF-8 anyway.
 void PrepareProcess() {
   RestrictLibrarySearchToSystemFolder();
+  SetFileNameEncoding(FileNameEncoding::Utf8);
+  consoleOutputCodePage = GetConsoleOutputCP();
+  if (consoleOutputCodePage != 0 && consoleOutputCodePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8))
+    std::atexit(RestoreConsoleOutputCodePage);
+}
+
+// The C runtime's argv is in the ANSI code page, which turns what it cannot spell into "?".
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+  std::vector<std::string> arguments;
+  for (int i = 1; i < count; ++i) arguments.push_back(Utf8(wide[i]));
+  LocalFree(wide);
+  return arguments;
 }
 
 }  // namespace hnx::cli

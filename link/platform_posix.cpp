@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "link/file_names.h"
 #include "link/transfer_library.h"
 
 namespace hnx {
@@ -18,6 +19,16 @@ void* PlatformDynamicLibrary::Resolve(Handle library, const char* name) {
 
 void PlatformDynamicLibrary::Unload(Handle library) {
   dlclose(library);
+}
+
+void SetFileNameEncoding(FileNameEncoding) {}
+
+std::filesystem::path SystemPath(const std::string& name) {
+  return std::filesystem::path(name);
+}
+
+std::FILE* OpenForAppending(const std::string& name) {
+  return std::fopen(name.c_str(), "ab");
 }
 
 std::string ProgramPath() {

@@ -1,9 +1,11 @@
-// The link layer's calls into Windows, other than the hub driver. Paths travel as UTF-8 and meet the
-// system as UTF-16, so a program folder named outside the system's code page still works.
+// The link layer's calls into Windows, other than the hub driver. Paths meet the system as UTF-16: the
+// library's path travels as UTF-8, so a program folder named outside the system's code page still
+// works; file names travel in the encoding the front end set (link/file_names.h).
 #include <windows.h>
 
 #include <vector>
 
+#include "link/file_names.h"
 #include "link/transfer_library.h"
 
 #ifndef LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
@@ -16,11 +18,17 @@
 namespace hnx {
 namespace {
 
-std::wstring Utf16(const std::string& text) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+UINT fileNameCodePage = CP_ACP;
+
+std::wstring Widen(const std::string& text, UINT codePage) {
+  const int length = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
   return wide;
+}
+
+std::wstring Utf16(const std::string& text) {
+  return Widen(text, CP_UTF8);
 }
 
 std::string Utf8(const std::wstring& text) {
@@ -33,6 +41,22 @@ std::string Utf8(const std::wstring& text) {
 }
 
 }  // namespace
+
+void SetFileNameEncoding(FileNameEncoding encoding) {
+  fileNameCodePage = encoding == FileNameEncoding::Utf8 ? CP_UTF8 : CP_ACP;
+}
+
+std::wstring WideFileName(const std::string& name) {
+  return Widen(name, fileNameCodePage);
+}
+
+std::filesystem::path SystemPath(const std::string& name) {
+  return std::filesystem::path(WideFileName(name));
+}
+
+std::FILE* OpenForAppending(const std::string& name) {
+  return _wfopen(WideFileName(name).c_str(), L"ab");
+}
 
 // The library's own dependencies are looked for beside it and in the system folder, never in the
 // current directory. A system without the search flags refuses them as an invalid parameter; the

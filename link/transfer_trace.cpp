@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "link/file_names.h"
+
 namespace hnx {
 namespace {
 
@@ -32,7 +34,7 @@ std::string FormatTraceRecord(const TraceRecord& record) {
   return "";
 }
 
-TransferLogFile::TransferLogFile(const std::string& path) : file_(std::fopen(path.c_str(), "ab")) {}
+TransferLogFile::TransferLogFile(const std::string& path) : file_(OpenForAppending(path)) {}
 
 TransferLogFile::~TransferLogFile() {
   if (file_ != nullptr) std::fclose(file_);

@@ -1,5 +1,5 @@
-// Files and folders of the operations, in the platform's narrow (ANSI) paths. Chosen at link time:
-// platform_posix.cpp or platform_win32.cpp.
+// Files and folders of the operations, by narrow file names in the front end's encoding
+// (link/file_names.h). Chosen at link time: platform_posix.cpp or platform_win32.cpp.
 #pragma once
 
 #include <cstdint>

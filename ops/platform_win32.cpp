@@ -1,6 +1,8 @@
-// The operations' calls into Windows: files and folders, the embedded image, the wait.
+// The operations' calls into Windows: files and folders, the embedded image, the wait. File names meet
+// the system as UTF-16, converted from the front end's encoding (link/file_names.h).
 #include <windows.h>
 
+#include "link/file_names.h"
 #include "ops/files.h"
 #include "ops/operations.h"
 #include "res/resource.h"
@@ -8,24 +10,24 @@
 namespace hnx {
 
 bool PathExists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  return GetFileAttributesW(WideFileName(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool FolderExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const DWORD attributes = GetFileAttributesW(WideFileName(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool MakeFolder(const std::string& path) {
-  return CreateDirectoryA(path.c_str(), nullptr) != 0;
+  return CreateDirectoryW(WideFileName(path).c_str(), nullptr) != 0;
 }
 
 bool DeleteFileAt(const std::string& path) {
-  return DeleteFileA(path.c_str()) != 0;
+  return DeleteFileW(WideFileName(path).c_str()) != 0;
 }
 
 bool RemoveEmptyFolder(const std::string& path) {
-  return RemoveDirectoryA(path.c_str()) != 0;
+  return RemoveDirectoryW(WideFileName(path).c_str()) != 0;
 }
 
 namespace {
@@ -42,12 +44,12 @@ std::intptr_t FromHandle(HANDLE handle) {
 
 ImageFile ImageFile::OpenForReading(const std::string& path) {
   return ImageFile(FromHandle(
-      CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+      CreateFileW(WideFileName(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
 }
 
 ImageFile ImageFile::CreateForWriting(const std::string& path) {
   return ImageFile(FromHandle(
-      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
+      CreateFileW(WideFileName(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
 }
 
 bool ImageFile::ReadExactly(std::span<std::uint8_t> buffer) {

@@ -1,16 +1,27 @@
-# Checks that a Windows executable or library is PE32 for the i386 machine, so that a toolchain slip
-# cannot ship a program that the 32-bit vendor library cannot be loaded into.
-#   cmake -DFILE=<path> -P pe_machine.cmake
+# Checks that a Windows executable or library has the machine type of its build: PE32 for i386 (i686),
+# the build that ships, since the 32-bit vendor library loads into no other; PE32+ for x86-64 (x86_64).
+#   cmake -DFILE=<path> -DMACHINE=i686|x86_64 -P pe_machine.cmake
+if(MACHINE STREQUAL "i686")
+  set(expected_machine "4c01")  # 0x014c, little-endian
+  set(expected_magic "0b01")    # PE32
+  set(kind "PE32 for i386")
+elseif(MACHINE STREQUAL "x86_64")
+  set(expected_machine "6486")  # 0x8664
+  set(expected_magic "0b02")    # PE32+
+  set(kind "PE32+ for x86-64")
+else()
+  message(FATAL_ERROR "no machine type known for ${MACHINE}")
+endif()
 file(READ "${FILE}" header LIMIT 4096 HEX)
 # The PE header's offset is the little-endian 32-bit value at 60 (two hex digits a byte).
 string(SUBSTRING "${header}" 120 8 offset)
 string(REGEX REPLACE "(..)(..)(..)(..)" "0x\\4\\3\\2\\1" offset "${offset}")
 math(EXPR at "${offset} * 2")
-# "PE\0\0", the machine (0x014c, i386) and, 24 bytes in, the optional header's magic (0x010b, PE32).
+# "PE\0\0", the machine and, 24 bytes in, the optional header's magic.
 string(SUBSTRING "${header}" ${at} 12 signature)
 math(EXPR at "${at} + 48")
 string(SUBSTRING "${header}" ${at} 4 magic)
-if(NOT signature STREQUAL "504500004c01" OR NOT magic STREQUAL "0b01")
-  message(FATAL_ERROR "${FILE}: not PE32 for i386 (signature and machine ${signature}, magic ${magic})")
+if(NOT signature STREQUAL "50450000${expected_machine}" OR NOT magic STREQUAL expected_magic)
+  message(FATAL_ERROR "${FILE}: not ${kind} (signature and machine ${signature}, magic ${magic})")
 endif()
-message(STATUS "${FILE}: PE32, i386")
+message(STATUS "${FILE}: ${kind}")

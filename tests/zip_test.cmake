@@ -28,7 +28,7 @@ endif()
 file(MAKE_DIRECTORY ${WORK}/unpacked)
 execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${WORK}/out/${folder}.zip WORKING_DIRECTORY ${WORK}/unpacked)
 foreach(program ZB4450_download.exe hnx-update.exe)
-  execute_process(COMMAND ${CMAKE_COMMAND} -DFILE=${WORK}/unpacked/${folder}/${program} -P ${PE_MACHINE}
+  execute_process(COMMAND ${CMAKE_COMMAND} -DFILE=${WORK}/unpacked/${folder}/${program} -DMACHINE=i686 -P ${PE_MACHINE}
                   RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
   if(NOT result EQUAL 0)
     message(FATAL_ERROR "${output}")

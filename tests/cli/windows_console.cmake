@@ -1,13 +1,22 @@
-# Runs hnx-update.exe under Wine against the simulator library beside it: an update, which must
-# succeed, then a verify against an image whose first byte differs, which must fail with exit code 1.
+# Runs hnx-update.exe under Wine against the simulator library, from a folder named in Chinese
+# characters, which no Western code page can spell: every file named on the command line (image, dump,
+# log) must reach the system by its UTF-16 name, and a name in a message must come out as UTF-8.
+#   cmake -DWINE=<emulator> -DPROGRAM=<hnx-update.exe> -DLIBRARY=<ZB_USB.DLL> -DIMAGE=<embedded image>
+#         -DSREC_CAT=<srec_cat> -DWORK=<scratch folder> -P windows_console.cmake
 file(REMOVE_RECURSE ${WORK})
-file(MAKE_DIRECTORY ${WORK})
+set(folder "${WORK}/控制台")
+file(MAKE_DIRECTORY "${folder}/固件" "${folder}/转储")
+file(COPY ${PROGRAM} ${LIBRARY} DESTINATION "${folder}")
+get_filename_component(program "${PROGRAM}" NAME)
 set(ENV{HNX_SIM_STATE} ${WORK}/device.state)
 set(ENV{HNX_SIM_TRACE} ${WORK}/device.trace)
 set(ENV{HNX_SIM_FAULTS} "")
+# Wine reads its arguments in the locale's encoding, UTF-8 here; the Windows side's ANSI code page is
+# then Western (1252).
+set(ENV{LC_ALL} C.UTF-8)
 
 function(run expected_code expected_out expected_err)
-  execute_process(COMMAND ${WINE} ${PROGRAM} ${ARGN} WORKING_DIRECTORY ${WORK}
+  execute_process(COMMAND ${WINE} "${folder}/${program}" ${ARGN} WORKING_DIRECTORY "${folder}"
                   RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
   string(REPLACE "\r\n" "\n" out "${out}")
   string(REPLACE "\r\n" "\n" err "${err}")
@@ -17,8 +26,45 @@ function(run expected_code expected_out expected_err)
   endif()
 endfunction()
 
+function(expect_same_file actual expected)
+  file(SHA256 "${actual}" actual_sum)
+  file(SHA256 "${expected}" expected_sum)
+  if(NOT actual_sum STREQUAL expected_sum)
+    message(FATAL_ERROR "${actual} differs from ${expected}")
+  endif()
+endfunction()
+
 run(0 "Auto Command Succeeded !!\n" "" update --progress none)
-# One data byte 00 at address 0, the rest 0xFF; the flash now starts with "HNX4".
-file(WRITE ${WORK}/first-byte.hex ":0100000000FF\n:00000001FF\n")
-run(1 "" "first difference at 0x00000000: expected 0x00, read 0x48\nVerify Failure !!\n"
-    verify ${WORK}/first-byte.hex --progress none)
+
+# The dump lands under its own name, and so does the log.
+run(0 "Read Command Succeeded !!\nDownload Completed !\n" "" --log 日志.log read 转储/闪存.bin --progress none)
+expect_same_file("${folder}/转储/闪存.bin" ${IMAGE})
+file(STRINGS "${folder}/日志.log" log LIMIT_COUNT 1)
+if(NOT log STREQUAL "open 1")
+  message(FATAL_ERROR "日志.log begins with \"${log}\", not \"open 1\"")
+endif()
+
+# The image read back, as Intel HEX named in Chinese.
+execute_process(COMMAND ${SREC_CAT} 转储/闪存.bin -binary -o 固件/新.hex -intel WORKING_DIRECTORY "${folder}"
+                COMMAND_ERROR_IS_FATAL ANY)
+run(0 "Verify Command Succeeded !!\n" "" verify 固件/新.hex --progress none)
+
+# The same file with the byte at 0x1234 inverted.
+file(READ ${IMAGE} byte OFFSET 4660 LIMIT 1 HEX)  # 0x1234
+math(EXPR flipped "0x${byte} ^ 0xFF" OUTPUT_FORMAT HEXADECIMAL)
+string(SUBSTRING "${flipped}" 2 -1 flipped)
+string(LENGTH "${flipped}" length)
+if(length EQUAL 1)
+  set(flipped "0${flipped}")
+endif()
+string(TOUPPER "${flipped}" flipped)
+string(TOUPPER "${byte}" byte)
+execute_process(COMMAND ${SREC_CAT} 转储/闪存.bin -binary -exclude 0x1234 0x1235
+                        -generate 0x1234 0x1235 -constant 0x${flipped} -o 固件/新.hex -intel
+                WORKING_DIRECTORY "${folder}" COMMAND_ERROR_IS_FATAL ANY)
+run(1 "" "first difference at 0x00001234: expected 0x${flipped}, read 0x${byte}\nVerify Failure !!\n"
+    verify 固件/新.hex --progress none)
+
+# A name in a message comes out as it was given.
+file(WRITE "${folder}/固件/坏.hex" ":0100000000\n")
+run(65 "" "固件/坏.hex:1: malformed record\nProgram file read Failed !!\n" verify 固件/坏.hex --progress none)

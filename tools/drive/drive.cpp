@@ -52,22 +52,30 @@ bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
   }
 }
 
+namespace {
+
+struct WindowSearch {
+  DWORD processId;
+  const std::function<bool(HWND)>& accept;
+  HWND found = nullptr;
+};
+
+// The system calls it with its own convention (stdcall on 32-bit Windows), which a lambda lacks.
+BOOL CALLBACK VisitWindow(HWND window, LPARAM context) {
+  auto& search = *reinterpret_cast<WindowSearch*>(context);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == search.processId && IsWindowVisible(window) && search.accept(window)) search.found = window;
+  return search.found == nullptr;
+}
+
+}  // namespace
+
 HWND WaitForWindow(DWORD processId, const std::function<bool(HWND)>& accept, DWORD timeoutMs) {
-  struct Search {
-    DWORD processId;
-    const std::function<bool(HWND)>& accept;
-    HWND found = nullptr;
-  } search{processId, accept};
-  const auto visit = [](HWND window, LPARAM context) -> BOOL {
-    auto& s = *reinterpret_cast<Search*>(context);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == s.processId && IsWindowVisible(window) && s.accept(window)) s.found = window;
-    return s.found == nullptr;
-  };
+  WindowSearch search{processId, accept};
   WaitUntil(
       [&] {
-        EnumWindows(visit, reinterpret_cast<LPARAM>(&search));
+        EnumWindows(VisitWindow, reinterpret_cast<LPARAM>(&search));
         return search.found != nullptr;
       },
       timeoutMs);
