@@ -34,13 +34,6 @@ class MemoryImageResource final : public ImageResource {
   std::vector<std::uint8_t> bytes_;
 };
 
-class ThreadSleeper final : public Sleeper {
- public:
-  void Sleep(std::uint32_t milliseconds) override {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-  }
-};
-
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& name) {
   const std::filesystem::path path = SystemPath(name);
   std::error_code error;
@@ -95,7 +88,8 @@ std::vector<const char*> EntryPointsNeeded(Command command) {
 
 // Reads and decodes the image file and, for a run on one device, opens the log; the exit code when
 // either fails.
-std::optional<int> Prepare(const CommandLine& line, const ChipProfile& chip, ConsoleUi& ui, Prepared& prepared) {
+std::optional<int> Prepare(const CommandLine& line, const ChipProfile& chip, ConsoleUi& ui,
+                           Prepared& prepared) {
   // A bad image file is refused before anything reaches the device.
   if (TakesImageFile(line)) {
     const std::optional<std::vector<std::uint8_t>> content = ReadWholeFile(line.file);
@@ -112,7 +106,8 @@ std::optional<int> Prepare(const CommandLine& line, const ChipProfile& chip, Con
   }
   if (!line.logPath.empty() && !RunsOnSeveralDevices(line)) {
     prepared.log = std::make_unique<TransferLogFile>(line.logPath);
-    if (!prepared.log->isOpen()) return ui.Finish("Can't write the log file " + line.logPath + " !!", kTransferFailed);
+    if (!prepared.log->isOpen())
+      return ui.Finish("Can't write the log file " + line.logPath + " !!", kTransferFailed);
   }
   return std::nullopt;
 }
@@ -127,7 +122,8 @@ struct Channel {
 };
 
 // Runs the command's operation to its end.
-void Operate(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, const Channel& channel, StopFlag stop) {
+void Operate(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, const Channel& channel,
+             StopFlag stop) {
   PlatformDynamicLibrary libraries;
   const std::span<const std::uint8_t> embedded = EmbeddedImage();
   MemoryImageResource resource(line.command == Command::Update && prepared.image
@@ -138,8 +134,8 @@ void Operate(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, c
   DialogState state;
   state.m_strChipType = line.chip;
   state.m_strImagePath = line.file;
-  OperationContext context{state,  ui,       libraries, channel.libraryPath,
-                           *hubs,  resource, sleeper,   StagingForThisRun(channel.device)};
+  OperationContext context{state, ui,       libraries, channel.libraryPath,
+                           *hubs, resource, sleeper,   StagingForThisRun(channel.device)};
   context.transferLog = channel.log;
   context.transport = channel.transport;
   context.openWaitSeconds = line.waitSeconds;
@@ -182,8 +178,9 @@ int RunWithLibrary(const CommandLine& line, ConsoleUi& ui, const Prepared& prepa
   const std::string libraryPath = line.library.empty() ? DefaultTransferLibraryPath() : line.library;
   // Only where the system's USB access could not start, since it is used when no library is named.
   if (libraryPath.empty())
-    return ui.Finish("Can't reach the USB devices (libusb did not start): name a transfer library with --library.",
-                     kNoDevice);
+    return ui.Finish(
+        "Can't reach the USB devices (libusb did not start): name a transfer library with --library.",
+        kNoDevice);
   PlatformDynamicLibrary libraries;
   if (DynamicLibrary::Handle probe = libraries.Load(libraryPath)) {
     libraries.Unload(probe);
@@ -195,7 +192,8 @@ int RunWithLibrary(const CommandLine& line, ConsoleUi& ui, const Prepared& prepa
     const TransferLibrary resolved(libraries, libraryPath);
     std::vector<std::string> lacking;
     for (const char* name : EntryPointsNeeded(line.command))
-      if (std::ranges::count(resolved.missingEntryPoints(), name) > 0) lacking.push_back(MissingEntryPointText(name));
+      if (std::ranges::count(resolved.missingEntryPoints(), name) > 0)
+        lacking.push_back(MissingEntryPointText(name));
     if (!lacking.empty()) {
       for (std::size_t i = 0; i + 1 < lacking.size(); ++i) ui.AddDetail(lacking[i], true);
       return ui.Finish(lacking.back(), kNoDevice);
@@ -205,48 +203,48 @@ int RunWithLibrary(const CommandLine& line, ConsoleUi& ui, const Prepared& prepa
   return ui.Finish(line.command == Command::Read);
 }
 
-std::string DeviceLine(const UsbDeviceEntry& device) {
-  return device.location.Text() + ": bus " + std::to_string(device.location.bus) + ", port " +
-         device.location.PortPath() + ", " + device.speed;
-}
-
-int RunOnDevice(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, TransferLog* log, UsbBus& usb,
-                const std::optional<UsbLocation>& location, StopFlag stop) {
+int RunOnDevice(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, TransferLog* log,
+                UsbBus& usb, const std::optional<UsbLocation>& location, StopFlag stop) {
   const std::unique_ptr<UsbTransport> transport = usb.Connect(location);
   Operate(line, ui, prepared, {"", transport.get(), log, location ? location->Text() : ""}, stop);
-  if (const std::uint32_t denied = transport->deniedAtLastOpen()) ui.ReplaceNoDeviceOutcome(UsbPermissionText(denied));
+  if (const std::uint32_t denied = transport->deniedAtLastOpen())
+    ui.ReplaceNoDeviceOutcome(UsbPermissionText(denied));
   return ui.Finish(line.command == Command::Read);
 }
 
 int ListDevices(ConsoleUi& ui, const UsbSurvey& survey) {
   for (const UsbDeviceEntry& device : survey.devices) {
-    ui.AddDetail(DeviceLine(device), false);
+    ui.AddDetail(device.Description(), false);
     ui.EmitJson({{"device", device.location.Text()},
                  {"bus", device.location.bus},
                  {"port", device.location.PortPath()},
                  {"speed", device.speed}});
   }
   ui.AddDetail(CountText(survey.devices.size()) + " attached", false);
-  if (survey.devices.empty() && survey.denied > 0) return ui.Finish(UsbPermissionText(survey.denied), kNoDevice);
+  if (survey.devices.empty() && survey.denied > 0)
+    return ui.Finish(UsbPermissionText(survey.denied), kNoDevice);
   Show(ui, survey.devices.empty() ? kNoDeviceAttached : kDeviceFound);
   return ui.Finish(false);
 }
 
-int RunOnUsb(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, UsbBus& usb, ConsoleOutput& output,
-             StopFlag stop) {
+int RunOnUsb(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, UsbBus& usb,
+             ConsoleOutput& output, StopFlag stop) {
   if (line.command == Command::List) return ListDevices(ui, usb.Survey());
   if (line.station) return RunStation(line, ui, prepared, usb, output, stop);
   if (line.all) return RunOnEveryDevice(line, ui, prepared, usb, output, stop);
   if (!line.device.empty()) {
     const std::optional<UsbLocation> location = UsbLocation::Parse(line.device);
-    if (!location) return ui.Finish("--device takes BUS-PORT[.PORT...] as lsusb -t shows it, e.g. 1-4.2, not " + line.device, kUsage);
+    if (!location)
+      return ui.Finish(
+          "--device takes BUS-PORT[.PORT...] as lsusb -t shows it, e.g. 1-4.2, not " + line.device, kUsage);
     return RunOnDevice(line, ui, prepared, prepared.log.get(), usb, location, stop);
   }
   const UsbSurvey survey = usb.Survey();
   if (survey.devices.size() > 1) {
-    for (const UsbDeviceEntry& device : survey.devices) ui.AddDetail(DeviceLine(device), true);
-    return ui.Finish(CountText(survey.devices.size()) + " attached: choose one with --device or every one with --all.",
-                     kUsage);
+    for (const UsbDeviceEntry& device : survey.devices) ui.AddDetail(device.Description(), true);
+    return ui.Finish(
+        CountText(survey.devices.size()) + " attached: choose one with --device or every one with --all.",
+        kUsage);
   }
   return RunOnDevice(line, ui, prepared, prepared.log.get(), usb, std::nullopt, stop);
 }
@@ -265,8 +263,8 @@ std::string CountText(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " device" : " devices");
 }
 
-int RunOnListedDevice(const CommandLine& line, const Prepared& prepared, UsbBus& usb, const UsbLocation& location,
-                      ConsoleOutput& output, StopFlag stop) {
+int RunOnListedDevice(const CommandLine& line, const Prepared& prepared, UsbBus& usb,
+                      const UsbLocation& location, ConsoleOutput& output, StopFlag stop) {
   ConsoleUi ui(line.file, line.progress, line.quiet, output, location.Text());
   std::unique_ptr<TransferLogFile> log;
   if (!line.logPath.empty()) {
@@ -292,8 +290,9 @@ int RunCommand(const CommandLine& line, std::FILE* out, std::FILE* err, StopFlag
   const std::unique_ptr<UsbBus> usb = line.library.empty() ? MakeSystemUsb() : nullptr;
   if (usb) return RunOnUsb(line, ui, prepared, *usb, output, stop);
   if (choosesDevice)
-    return ui.Finish("--device, --all and --station choose among the system's USB devices; a transfer library has one.",
-                     kUsage);
+    return ui.Finish(
+        "--device, --all and --station choose among the system's USB devices; a transfer library has one.",
+        kUsage);
   return RunWithLibrary(line, ui, prepared, stop);
 }
 

@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <filesystem>
 
 #include "cli/platform.h"
 #include "link/usb_transport_libusb.h"
@@ -17,28 +16,11 @@ extern "C" void OnInterrupt(int) {
   interrupted = true;
 }
 
-class NoHubDriver final : public HubDriver {
- public:
-  Handle Open(const std::string&) override { return nullptr; }
-  bool IoControl(Handle, std::uint32_t, const void*, std::uint32_t, void*, std::uint32_t,
-                 std::uint32_t& returned) override {
-    returned = 0;
-    return false;
-  }
-  void Close(Handle) override {}
-  int ConvertWideToNarrow(const char16_t*, char*, int) override { return 0; }
-};
-
 }  // namespace
 
 StagingPaths StagingForThisRun(const std::string& device) {
-  std::error_code error;
-  std::filesystem::path temp = std::filesystem::temp_directory_path(error);
-  if (error) temp = "/tmp";
-  std::string name = "hnx-update-" + std::to_string(getpid());
-  if (!device.empty()) name += "-" + device;
-  const std::string folder = (temp / name).string();
-  return {folder, folder + "/b167h.bin"};
+  return StagingInTemporaryFolder("hnx-update-" + std::to_string(getpid()) +
+                                  (device.empty() ? "" : "-" + device));
 }
 
 StopFlag StopOnInterrupt() {

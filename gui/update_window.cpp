@@ -34,19 +34,6 @@ class SpanImage final : public ImageResource {
   std::span<const std::uint8_t> bytes_;
 };
 
-// There are no Windows hubs to walk: the update's presence scan counts none and goes on.
-class NoHubDriver final : public HubDriver {
- public:
-  Handle Open(const std::string&) override { return nullptr; }
-  bool IoControl(Handle, std::uint32_t, const void*, std::uint32_t, void*, std::uint32_t,
-                 std::uint32_t& returned) override {
-    returned = 0;
-    return false;
-  }
-  void Close(Handle) override {}
-  int ConvertWideToNarrow(const char16_t*, char*, int) override { return 0; }
-};
-
 // Nothing is loaded: the update binds the USB transport.
 class NoLibraries final : public DynamicLibrary {
  public:
@@ -55,16 +42,11 @@ class NoLibraries final : public DynamicLibrary {
   void Unload(Handle) override {}
 };
 
-// "1-4.2: bus 1, port 4.2, 12 Mbit/s", as hnx-update lists it.
-QString DeviceLine(const UsbDeviceEntry& device) {
-  return QString::fromStdString(device.location.Text() + ": bus " + std::to_string(device.location.bus) +
-                                ", port " + device.location.PortPath() + ", " + device.speed);
-}
-
 // The program's icon in every size it was drawn in.
 QIcon ProgramIcon() {
   QIcon icon;
-  for (const QString& size : QDir(":/icons").entryList()) icon.addFile(":/icons/" + size + "/hnx-update-gui.png");
+  for (const QString& size : QDir(":/icons").entryList())
+    icon.addFile(":/icons/" + size + "/hnx-update-gui.png");
   return icon;
 }
 
@@ -77,7 +59,7 @@ std::optional<std::size_t> ChooseDevice(QWidget* parent, const std::vector<UsbDe
   auto* layout = new QVBoxLayout(&dialog);
   layout->addWidget(new QLabel(kChooseDeviceText, &dialog));
   auto* list = new QListWidget(&dialog);
-  for (const UsbDeviceEntry& device : devices) list->addItem(DeviceLine(device));
+  for (const UsbDeviceEntry& device : devices) list->addItem(QString::fromStdString(device.Description()));
   list->setCurrentRow(0);
   layout->addWidget(list);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
@@ -182,7 +164,8 @@ void UpdateWindow::closeEvent(QCloseEvent* event) {
 }
 
 bool UpdateWindow::AskToStop() {
-  QMessageBox box(QMessageBox::Question, kDialogCaption, kStopQuestion, QMessageBox::Yes | QMessageBox::No, this);
+  QMessageBox box(QMessageBox::Question, kDialogCaption, kStopQuestion, QMessageBox::Yes | QMessageBox::No,
+                  this);
   box.setDefaultButton(QMessageBox::No);
   return box.exec() == QMessageBox::Yes;
 }

@@ -35,6 +35,19 @@ class HubDriver {
   virtual int ConvertWideToNarrow(const char16_t* text, char* output, int outputSize) = 0;
 };
 
+// Where there is no Windows USB stack: nothing opens, so a scan counts no device.
+class NoHubDriver final : public HubDriver {
+ public:
+  Handle Open(const std::string&) override { return nullptr; }
+  bool IoControl(Handle, std::uint32_t, const void*, std::uint32_t, void*, std::uint32_t,
+                 std::uint32_t& returned) override {
+    returned = 0;
+    return false;
+  }
+  void Close(Handle) override {}
+  int ConvertWideToNarrow(const char16_t*, char*, int) override { return 0; }
+};
+
 #if defined(_WIN32)
 // The hub driver of the Windows USB stack: CreateFileA, DeviceIoControl, CloseHandle and
 // WideCharToMultiByte.

@@ -39,11 +39,17 @@ std::optional<UsbLocation> UsbLocation::Parse(std::string_view text) {
   for (;;) {
     const std::size_t dot = rest.find('.');
     std::uint8_t port = 0;
-    if (!ParseNumber(rest.substr(0, dot), port) || location.ports.size() == kMaxPortDepth) return std::nullopt;
+    if (!ParseNumber(rest.substr(0, dot), port) || location.ports.size() == kMaxPortDepth)
+      return std::nullopt;
     location.ports.push_back(port);
     if (dot == std::string_view::npos) return location;
     rest = rest.substr(dot + 1);
   }
+}
+
+std::string UsbDeviceEntry::Description() const {
+  return location.Text() + ": bus " + std::to_string(location.bus) + ", port " + location.PortPath() + ", " +
+         speed;
 }
 
 }  // namespace hnx

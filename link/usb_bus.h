@@ -31,6 +31,9 @@ struct UsbLocation {
 struct UsbDeviceEntry {
   UsbLocation location;
   std::string speed;  // "480 Mbit/s"; "unknown speed" when the system does not say
+
+  // "1-4.2: bus 1, port 4.2, 12 Mbit/s"
+  std::string Description() const;
 };
 
 struct UsbSurvey {

@@ -37,6 +37,12 @@ class Sleeper {
   virtual void Sleep(std::uint32_t milliseconds) = 0;
 };
 
+// The calling thread sleeps: the front ends that run an operation on a thread of its own.
+class ThreadSleeper final : public Sleeper {
+ public:
+  void Sleep(std::uint32_t milliseconds) override;
+};
+
 #if defined(_WIN32)
 class Win32ImageResource final : public ImageResource {
  public:
@@ -63,6 +69,10 @@ struct StagingPaths {
 
 // The program's staging folder and file; the doubled slashes are part of the names.
 inline const StagingPaths kProgramStaging = {"C://Program BinFile", "C://Program BinFile//b167h.bin"};
+
+// A folder `name` in the system's temporary folder ($TMPDIR), and the staging file in it: where the
+// front ends on Linux stage the image, each run in a folder of its own.
+StagingPaths StagingInTemporaryFolder(const std::string& name);
 
 // What every operation works with: the dialog's members and user interface, and the seams to the
 // transfer library, the USB hubs, the embedded image and the clock.

@@ -1,6 +1,9 @@
 // The one-click update: stage the embedded image, connect, erase, program, read back, compare,
 // finish, protect, exit.
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <thread>
 
 #include "ops/operation_scope.h"
 
@@ -151,8 +154,8 @@ std::optional<Message> UpdateRun::ReadBack() {
     ++context_.state.m_nProgressStep;
     context_.ui.ShowTransferProgress(TransferPhase::Read, address, chip_.imageSize);
   };
-  const Exchange read = ReadBackFlash(link_, frame_, held_.block, std::span(held_.readBack).first(chip_.imageSize),
-                                      step, context_.stop);
+  const Exchange read = ReadBackFlash(link_, frame_, held_.block,
+                                      std::span(held_.readBack).first(chip_.imageSize), step, context_.stop);
   if (read != Exchange::Ok) return ExchangeFailure(read);
   context_.ui.ShowTransferProgress(TransferPhase::Read, chip_.imageSize, chip_.imageSize);
   context_.ui.SetProgressPos(static_cast<int>(context_.state.m_nProgressStep));
@@ -195,6 +198,18 @@ void RemoveStaging(OperationContext& context) {
   if (PathExists(staging.folder)) DeleteFileAt(staging.file);
   // Only an empty folder goes: anything else someone put there is kept.
   if (FolderExists(staging.folder)) RemoveEmptyFolder(staging.folder);
+}
+
+StagingPaths StagingInTemporaryFolder(const std::string& name) {
+  std::error_code error;
+  std::filesystem::path temp = std::filesystem::temp_directory_path(error);
+  if (error) temp = "/tmp";
+  const std::string folder = (temp / name).string();
+  return {folder, folder + "/b167h.bin"};
+}
+
+void ThreadSleeper::Sleep(std::uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 }  // namespace hnx
