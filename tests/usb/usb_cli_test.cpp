@@ -344,6 +344,24 @@ TEST_F(UsbCliTest, AllRunsTheDevicesAtOnceEachWithItsOwnProgressLogAndOutcome) {
   ExpectNoStaging();
 }
 
+// With a bar, each running device has a line of its own below the printed lines, redrawn in place
+// (up over the lines drawn before, then clear to the end of the screen) and gone when it ends.
+TEST_F(UsbCliTest, BarWithSeveralDevicesRedrawsALiveLinePerRunningDevice) {
+  usb_.Add(Small(Device("1-1")));
+  usb_.Add(Small(Device("1-2")));
+  const ProgramRun result = Run({"--all", "--progress", "bar", "--chip", "ZB4420", "erase"});
+  EXPECT_EQ(result.code, 0);
+  std::string drawn;
+  for (const std::string& line : result.err) drawn += line + "\n";
+  for (const std::string device : {"1-1", "1-2"}) {
+    EXPECT_THAT(drawn, ::testing::HasSubstr(device + ": erase    100%\n"));
+    EXPECT_THAT(drawn, ::testing::ContainsRegex(device + ": read     100%  [0-9.]+ KiB/s  0.0 s left\n"));
+  }
+  EXPECT_THAT(drawn, ::testing::HasSubstr("\x1b[2A\x1b[J"));
+  EXPECT_EQ(result.err.back(), "\x1b[1A\x1b[J");
+  EXPECT_EQ(result.out.back(), "2 of 2 devices succeeded");
+}
+
 // The station runs each device as it arrives, beside those still running, once per attachment: a
 // device left plugged after its run is not run again, one unplugged and plugged again is. Devices
 // whose identification only looks like ours are never touched.
