@@ -274,17 +274,17 @@ INSTANTIATE_TEST_SUITE_P(Usb, UsbDeviceArgument, ::testing::ValuesIn(kDeviceArgu
 // The exit code is the first failing device's in port-path order, whichever failed first: here the
 // later port fails at once and the earlier one only when it compares.
 TEST_F(UsbCliTest, AllEndsWithTheCodeOfTheFirstFailingDeviceInPortOrder) {
-  ScriptedDevice& comparesWrong = usb_.Add(WithFaults(Device("1-2"), "stuck=0x10:0x00"));
-  ScriptedDevice& failsAtOnce = usb_.Add(WithFaults(Device("1-3"), "fail-transfer=4"));
-  ScriptedDevice& fine = usb_.Add(Device("2-1"));
-  const ProgramRun result = Run({"--all", "update", "--image", image_});
+  ScriptedDevice& comparesWrong = usb_.Add(WithFaults(Small(Device("1-2")), "stuck=0x10:0x00"));
+  ScriptedDevice& failsAtOnce = usb_.Add(WithFaults(Small(Device("1-3")), "fail-transfer=4"));
+  ScriptedDevice& fine = usb_.Add(Small(Device("2-1")));
+  const ProgramRun result = Run({"--all", "--chip", "ZB4420", "update", "--image", image_});
   EXPECT_EQ(result.code, 1);
   EXPECT_THAT(LinesOf(result.err, "1-2"), ElementsAre("first difference at 0x00000010: expected 0x71, read 0x00",
-                                                      "131072 bytes moved in T s (R KiB/s)", "Verify Failure !!"));
+                                                      "32768 bytes moved in T s (R KiB/s)", "Verify Failure !!"));
   EXPECT_THAT(LinesOf(result.err, "1-3"), ElementsAre("Flash Write Failure !!"));
-  EXPECT_THAT(LinesOf(result.out, "2-1"), ElementsAre("65536 bytes programmed and verified in T s (R KiB/s)", kUpdated));
+  EXPECT_THAT(LinesOf(result.out, "2-1"), ElementsAre("16384 bytes programmed and verified in T s (R KiB/s)", kUpdated));
   EXPECT_EQ(result.err.back(), "1 of 3 devices succeeded");
-  EXPECT_EQ(fine.Flash(), pattern_);
+  EXPECT_EQ(fine.Flash(), std::vector(pattern_.begin(), pattern_.begin() + 0x4000));
   for (ScriptedDevice* device : {&comparesWrong, &failsAtOnce, &fine})
     EXPECT_EQ(device->counts().claims, device->counts().releases);
 }
