@@ -86,6 +86,13 @@ std::vector<const char*> EntryPointsNeeded(Command command) {
   }
 }
 
+// Opens the transfer log at `path` (appending); the exit code when it cannot be written.
+std::optional<int> OpenLog(const std::string& path, ConsoleUi& ui, std::unique_ptr<TransferLogFile>& log) {
+  log = std::make_unique<TransferLogFile>(path);
+  if (log->isOpen()) return std::nullopt;
+  return ui.Finish("Can't write the log file " + path + " !!", kTransferFailed);
+}
+
 // Reads and decodes the image file and, for a run on one device, opens the log; the exit code when
 // either fails.
 std::optional<int> Prepare(const CommandLine& line, const ChipProfile& chip, ConsoleUi& ui,
@@ -104,11 +111,7 @@ std::optional<int> Prepare(const CommandLine& line, const ChipProfile& chip, Con
     }
     prepared.image = std::move(std::get<DecodedImage>(decoded).bytes);
   }
-  if (!line.logPath.empty() && !RunsOnSeveralDevices(line)) {
-    prepared.log = std::make_unique<TransferLogFile>(line.logPath);
-    if (!prepared.log->isOpen())
-      return ui.Finish("Can't write the log file " + line.logPath + " !!", kTransferFailed);
-  }
+  if (!line.logPath.empty() && !RunsOnSeveralDevices(line)) return OpenLog(line.logPath, ui, prepared.log);
   return std::nullopt;
 }
 
@@ -267,11 +270,8 @@ int RunOnListedDevice(const CommandLine& line, const Prepared& prepared, UsbBus&
                       const UsbLocation& location, ConsoleOutput& output, StopFlag stop) {
   ConsoleUi ui(line.file, line.progress, line.quiet, output, location.Text());
   std::unique_ptr<TransferLogFile> log;
-  if (!line.logPath.empty()) {
-    const std::string logPath = LogPathOf(line.logPath, location);
-    log = std::make_unique<TransferLogFile>(logPath);
-    if (!log->isOpen()) return ui.Finish("Can't write the log file " + logPath + " !!", kTransferFailed);
-  }
+  if (!line.logPath.empty())
+    if (const std::optional<int> failed = OpenLog(LogPathOf(line.logPath, location), ui, log)) return *failed;
   return RunOnDevice(line, ui, prepared, log.get(), usb, location, stop);
 }
 

@@ -39,7 +39,8 @@ int RunOnEveryDevice(const CommandLine& line, ConsoleUi& ui, const Prepared& pre
                      ConsoleOutput& output, StopFlag stop) {
   const UsbSurvey survey = usb.Survey();
   if (survey.devices.empty())
-    return ui.Finish(survey.denied > 0 ? UsbPermissionText(survey.denied) : kNoDeviceAttached.text, kNoDevice);
+    return ui.Finish(survey.denied > 0 ? UsbPermissionText(survey.denied) : kNoDeviceAttached.text,
+                     kNoDevice);
   const std::size_t devices = survey.devices.size();
   std::vector<int> codes(devices, kSoftware);
   std::atomic<std::size_t> next = 0;
@@ -63,9 +64,9 @@ namespace {
 // those done, in the order they arrived.
 class Station {
  public:
-  Station(const CommandLine& line, const Prepared& prepared, UsbBus& usb, ConsoleOutput& output, StopFlag stop)
+  Station(const CommandLine& line, const Prepared& prepared, UsbBus& usb, ConsoleOutput& output,
+          StopFlag stop)
       : line_(line), prepared_(prepared), usb_(usb), output_(output), stop_(stop) {}
-  ~Station() { threads_.clear(); }
 
   // Every device is run once per attachment: again only after it has left.
   void Arrived(const UsbLocation& location) {
@@ -90,9 +91,10 @@ class Station {
   // "done 3, failed 1, running 2"
   std::string Tally() const {
     const std::lock_guard lock(mutex_);
-    const auto failed = std::ranges::count_if(codes_, [](int code) { return code != kSuccess && code != kSoftware; });
-    return "done " + std::to_string(finished_ - failed) + ", failed " + std::to_string(failed) + ", running " +
-           std::to_string(running_ + waiting_.size());
+    const auto failed =
+        std::ranges::count_if(codes_, [](int code) { return code != kSuccess && code != kSoftware; });
+    return "done " + std::to_string(finished_ - failed) + ", failed " + std::to_string(failed) +
+           ", running " + std::to_string(running_ + waiting_.size());
   }
 
   // A stop keeps the waiting devices from starting; the running ones stop by themselves.
@@ -148,8 +150,8 @@ class Station {
 
 }  // namespace
 
-int RunStation(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, UsbBus& usb, ConsoleOutput& output,
-               StopFlag stop) {
+int RunStation(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, UsbBus& usb,
+               ConsoleOutput& output, StopFlag stop) {
   if (!line.quiet) output.PrintLines({{false, "Waiting for devices\u2026"}});
   const bool tally = output.errIsTerminal() && !line.quiet && line.progress != ProgressStyle::Json;
   Station station(line, prepared, usb, output, stop);

@@ -42,7 +42,8 @@ class DeviceList {
 
 UsbLocation LocationOf(libusb_device* device) {
   std::array<std::uint8_t, kMaxPortDepth> ports{};
-  const int depth = std::max(libusb_get_port_numbers(device, ports.data(), static_cast<int>(ports.size())), 0);
+  const int depth =
+      std::max(libusb_get_port_numbers(device, ports.data(), static_cast<int>(ports.size())), 0);
   return {libusb_get_bus_number(device), {ports.begin(), ports.begin() + depth}};
 }
 
@@ -73,8 +74,9 @@ bool Identifies(libusb_device_handle* handle) {
   std::array<unsigned char, kStringDescriptorRoom> descriptor{};
   const int received = libusb_control_transfer(
       handle, LIBUSB_ENDPOINT_IN, LIBUSB_REQUEST_GET_DESCRIPTOR,
-      static_cast<std::uint16_t>(LIBUSB_DT_STRING << 8 | kIdentificationDescriptorIndex), kIdentificationLanguage,
-      descriptor.data(), static_cast<std::uint16_t>(descriptor.size()), kUsbTransferTimeoutMilliseconds);
+      static_cast<std::uint16_t>(LIBUSB_DT_STRING << 8 | kIdentificationDescriptorIndex),
+      kIdentificationLanguage, descriptor.data(), static_cast<std::uint16_t>(descriptor.size()),
+      kUsbTransferTimeoutMilliseconds);
   return received > 0 &&
          IdentificationDescriptorMatches(std::span(descriptor.data(), static_cast<std::size_t>(received)));
 }
@@ -84,19 +86,27 @@ struct Identified {
   std::uint32_t denied = 0;
 };
 
+// Opens the device to ask for the identification string; hubs and devices that cannot be opened are
+// not ours, and those refused for lack of permission are counted in `denied`.
+bool IsIdentified(libusb_device* device, std::uint32_t& denied) {
+  libusb_device_handle* handle = nullptr;
+  if (IsHub(device)) return false;
+  const int opened = libusb_open(device, &handle);
+  if (opened == LIBUSB_ERROR_ACCESS) ++denied;
+  if (opened != LIBUSB_SUCCESS) return false;
+  const bool ours = Identifies(handle);
+  libusb_close(handle);
+  return ours;
+}
+
 // Asks every device but the hubs, or only the one at `only`.
 Identified FindIdentified(libusb_context* context, const std::optional<UsbLocation>& only) {
   Identified found;
   const DeviceList list(context);
   for (libusb_device* device : list.devices()) {
-    if (IsHub(device) || (only && LocationOf(device) != *only)) continue;
-    libusb_device_handle* handle = nullptr;
-    const int opened = libusb_open(device, &handle);
-    if (opened == LIBUSB_ERROR_ACCESS) ++found.denied;
-    if (opened != LIBUSB_SUCCESS) continue;
-    const bool ours = Identifies(handle);
-    libusb_close(handle);
-    if (ours) found.devices.emplace_back(libusb_ref_device(device), &libusb_unref_device);
+    if (only && LocationOf(device) != *only) continue;
+    if (IsIdentified(device, found.denied))
+      found.devices.emplace_back(libusb_ref_device(device), &libusb_unref_device);
   }
   return found;
 }
@@ -106,7 +116,8 @@ struct BulkEndpoints {
   std::uint8_t in = 0;
 };
 
-const libusb_interface_descriptor* FirstSettingOfInterface(const libusb_config_descriptor& config, int number) {
+const libusb_interface_descriptor* FirstSettingOfInterface(const libusb_config_descriptor& config,
+                                                           int number) {
   for (std::uint8_t i = 0; i < config.bNumInterfaces; ++i) {
     const libusb_interface& candidate = config.interface[i];
     if (candidate.num_altsetting > 0 && candidate.altsetting[0].bInterfaceNumber == number)
@@ -123,7 +134,8 @@ std::optional<BulkEndpoints> FindBulkEndpoints(libusb_device* device) {
     for (std::uint8_t i = 0; i < setting->bNumEndpoints; ++i) {
       const libusb_endpoint_descriptor& endpoint = setting->endpoint[i];
       if ((endpoint.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) != LIBUSB_TRANSFER_TYPE_BULK) continue;
-      std::uint8_t& slot = (endpoint.bEndpointAddress & LIBUSB_ENDPOINT_IN) != 0 ? endpoints.in : endpoints.out;
+      std::uint8_t& slot =
+          (endpoint.bEndpointAddress & LIBUSB_ENDPOINT_IN) != 0 ? endpoints.in : endpoints.out;
       if (slot == 0) slot = endpoint.bEndpointAddress;
     }
   }
@@ -223,16 +235,6 @@ bool LibusbTransport::Transfer(std::uint8_t endpoint, std::uint8_t* data, std::u
   return result == LIBUSB_SUCCESS;
 }
 
-// Opens the device to ask for the identification string; hubs and devices that cannot be opened are
-// not ours.
-bool IsIdentified(libusb_device* device) {
-  libusb_device_handle* handle = nullptr;
-  if (IsHub(device) || libusb_open(device, &handle) != LIBUSB_SUCCESS) return false;
-  const bool ours = Identifies(handle);
-  libusb_close(handle);
-  return ours;
-}
-
 UsbDeviceEntry EntryOf(libusb_device* device) {
   return {LocationOf(device), SpeedText(libusb_get_device_speed(device))};
 }
@@ -273,7 +275,8 @@ class LibusbBus final : public UsbBus {
     bool arrived;
   };
 
-  static int LIBUSB_CALL OnHotplug(libusb_context*, libusb_device* device, libusb_hotplug_event event, void* bus);
+  static int LIBUSB_CALL OnHotplug(libusb_context*, libusb_device* device, libusb_hotplug_event event,
+                                   void* bus);
   void StartWatching();
   UsbChanges TakeEvents();
   UsbChanges SurveyChanges();
@@ -302,12 +305,12 @@ int LIBUSB_CALL LibusbBus::OnHotplug(libusb_context*, libusb_device* device, lib
 void LibusbBus::StartWatching() {
   watching_ = true;
   if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) == 0) return;
-  const auto events =
-      static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT);
-  hotplugRegistered_ = libusb_hotplug_register_callback(context_, events, LIBUSB_HOTPLUG_ENUMERATE,
-                                                        LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
-                                                        LIBUSB_HOTPLUG_MATCH_ANY, &LibusbBus::OnHotplug, this,
-                                                        &hotplug_) == LIBUSB_SUCCESS;
+  const auto events = static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
+                                                        LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT);
+  hotplugRegistered_ =
+      libusb_hotplug_register_callback(context_, events, LIBUSB_HOTPLUG_ENUMERATE, LIBUSB_HOTPLUG_MATCH_ANY,
+                                       LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
+                                       &LibusbBus::OnHotplug, this, &hotplug_) == LIBUSB_SUCCESS;
 }
 
 UsbChanges LibusbBus::WaitForChanges(std::chrono::milliseconds timeout) {
@@ -340,9 +343,12 @@ UsbChanges LibusbBus::TakeEvents() {
     events.swap(events_);
   }
   UsbChanges changes;
+  std::uint32_t denied = 0;  // a station has no use for it: such a device never arrives
   for (const Event& event : events) {
-    if (!event.arrived) changes.left.push_back(LocationOf(event.device.get()));
-    else if (IsIdentified(event.device.get())) changes.arrived.push_back(EntryOf(event.device.get()));
+    if (!event.arrived)
+      changes.left.push_back(LocationOf(event.device.get()));
+    else if (IsIdentified(event.device.get(), denied))
+      changes.arrived.push_back(EntryOf(event.device.get()));
   }
   return changes;
 }
