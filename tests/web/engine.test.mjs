@@ -101,7 +101,9 @@ test("write_verify_hex", async () => {
   const expected = new Uint8Array(65536).fill(0xFF);
   expected.set(data, 0x1000);
   assert.deepEqual(device.flash, expected);
+  // The bar fills once over erase, write and verify, never going back.
   assert.equal(shown.positions.at(-1), 2048);
+  assert.ok(shown.positions.every((position, i) => i === 0 || position >= shown.positions[i - 1]));
   assertReleased(device);
 });
 
