@@ -187,6 +187,21 @@ test("several_devices", async () => {
   assert.deepEqual(quiet.messages, []);
 });
 
+test("at_once", async () => {
+  // Two instances, as the station runs them, each updating its own device at the same time.
+  const order = [];
+  const devices = ["A", "B"].map((name) => new FakeUsbDevice(sim, { onTransfer: () => order.push(name) }));
+  const engines = await Promise.all(devices.map((device) => engineFor([device])));
+  const outcomes = await Promise.all(engines.map(({ engine }) => engine.update()));
+  assert.deepEqual(outcomes, [0, 0]);
+  for (const [i, device] of devices.entries()) {
+    assert.deepEqual(device.flash, programmed(image));
+    assert.deepEqual(device.trace, updateTrace());
+    assert.deepEqual(engines[i].shown.messages.map((m) => m.text), ["Auto Command Succeeded !!"]);
+  }
+  assert.ok(order.indexOf("B") < order.lastIndexOf("A"), "the two runs went on together");
+});
+
 test("unreachable", async () => {
   const cases = [
     { options: { denyOpen: true }, platform: "linux", text: /^Access to the device was denied\. .*udev rule 60-hnx-update\.rules.*WebUsbAllowDevicesForUrls/ },
