@@ -105,7 +105,10 @@ class ScriptedDevice {
   void Control(Urb& urb, const std::uint8_t* buffer, std::uint32_t length);
   void Bulk(Urb& urb, std::uint8_t endpoint, const std::uint8_t* buffer, std::uint32_t length);
   // A plug of this device at `devnode`, whose requests complete through `clock`.
-  Plug& Connect(const std::string& syspath, const std::string& devnode, WireClock& clock);
+  // `readiness` is the other end of its node, a pipe (-1: none).
+  Plug& Connect(const std::string& syspath, const std::string& devnode, WireClock& clock, int readiness);
+  // Fills or empties the node's pipe as a request can be reaped or not. With the lock held.
+  void UpdateReadiness(Plug& plug);
   // The current plug ends: every later request fails as for a device that is gone.
   Plug& Disconnect();
 
@@ -191,6 +194,7 @@ class ScriptedUsb {
   std::string NextDevnode(std::uint8_t bus);
   std::string NodePath(const std::string& devnode) const;  // in the testbed
   std::string MakeNode(const std::string& devnode);        // an empty file; its path
+  std::string MakePipeNode(const std::string& devnode);    // a named pipe; its path
   void PlugIn(ScriptedDevice& device);
   void RequireUeventsWhileRunning() const;
 
