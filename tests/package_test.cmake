@@ -38,8 +38,9 @@ endif()
 file(GLOB_RECURSE files LIST_DIRECTORIES false RELATIVE ${WORK}/root ${WORK}/root/*)
 list(SORT files)
 set(expected usr/bin/hnx-update usr/lib/udev/rules.d/60-hnx-update.rules usr/share/doc/hnx-update/changelog.Debian.gz
-    usr/share/doc/hnx-update/copyright usr/share/hnx-update/firmware.bin usr/share/lintian/overrides/hnx-update
-    usr/share/man/man1/hnx-update.1.gz)
+    usr/share/doc/hnx-update/copyright usr/share/hnx-update/firmware.bin usr/share/hnx-update/web/hnx-update.ico
+    usr/share/hnx-update/web/hnx-update.js usr/share/hnx-update/web/hnx-update.wasm
+    usr/share/hnx-update/web/index.html usr/share/lintian/overrides/hnx-update usr/share/man/man1/hnx-update.1.gz)
 if(GUI)
   # The window: the program, its man page, a desktop entry that desktop-file-validate accepts, and the
   # icon as a PNG of each size in the hicolor theme.
@@ -55,7 +56,7 @@ if(NOT files STREQUAL expected)
 endif()
 
 # The installed program gives the package's version without its Debian revision; the man page was
-# made from this program.
+# made from this program, and the page's title carries the same version.
 execute_process(COMMAND ${WORK}/root/usr/bin/hnx-update --version OUTPUT_VARIABLE version RESULT_VARIABLE result)
 string(REGEX REPLACE "-[0-9]+$" "" upstream_version ${package_version})
 if(NOT result EQUAL 0 OR NOT version STREQUAL "${upstream_version}\n")
@@ -64,6 +65,10 @@ endif()
 execute_process(COMMAND gzip -dc ${WORK}/root/usr/share/man/man1/hnx-update.1.gz OUTPUT_VARIABLE page)
 if(NOT page MATCHES "\n\\.TH HNX-UPDATE \"1\" \"[^\"]+\" \"hnx-update ${upstream_version}\"")
   message(FATAL_ERROR "the man page is not that of hnx-update ${upstream_version}:\n${page}")
+endif()
+file(READ ${WORK}/root/usr/share/hnx-update/web/index.html page)
+if(NOT page MATCHES "<title>HNX470 Update Tool V${upstream_version}</title>")
+  message(FATAL_ERROR "the page's title does not carry version ${upstream_version}")
 endif()
 
 if(GUI)
