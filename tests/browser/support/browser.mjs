@@ -99,6 +99,7 @@ export async function openBrowser(pageFolder, { viewport = { width: 800, height:
     browser = await puppeteer.connect({ browserWSEndpoint: await devToolsAddress(join(scratch, 'err'), 30000),
       defaultViewport: viewport });
     const page = (await browser.pages())[0] ?? await browser.newPage();
+    page.on('dialog', (dialog) => dialog.accept());  // leaving during a run: the page asks first
     return { bus, browser, page, origin, pid, close };
   } catch (error) {
     await close();
