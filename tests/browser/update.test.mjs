@@ -14,7 +14,7 @@ let session;
 let plugged = [];
 
 before(async () => {
-  session = await openBrowser(PAGE, { viewport: { width: 600, height: 380 } });
+  session = await openBrowser(PAGE, { viewport: { width: 580, height: 280 } });
 });
 after(async () => {
   await session?.close();
