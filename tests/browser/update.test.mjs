@@ -92,7 +92,7 @@ for (const [name, location, unplug] of [['unplugged', '1-5', true], ['silent', '
     await clickUpdate();
     assert.ok((await session.bus.waitTransfers(location, 1001)).reached);
     if (unplug) await session.bus.remove(location);
-    assert.deepEqual(await messageBox(session.page, TRANSFER_LIMIT_MS + 3000), { text: 'Read Failure !!', icon: 'error' });
+    assert.deepEqual(await messageBox(session.page, TRANSFER_LIMIT_MS + 10000), { text: 'Read Failure !!', icon: 'error' });
     assert.equal(await dismiss(session.page), 'failed');
     assert.equal(await session.page.$eval('#update', (button) => button.disabled), false);
     const device = await session.bus.device(location);

@@ -2,6 +2,7 @@
 // capability to open files whatever their mode), showing a folder served on 127.0.0.1, and granted
 // the bus's devices by a managed policy. One browser per test file.
 import { constants, accessSync, existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
+import { spawnSync } from 'node:child_process';
 import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { extname, join, normalize } from 'node:path';
@@ -28,7 +29,10 @@ const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.mjs': 'text/ja
 export function whyNot(pageFolder) {
   if (!existsSync(CHROMIUM)) return `no Chromium at ${CHROMIUM} (tools/install-deps installs Debian's chromium)`;
   if (!process.env.HNX_WEB_BUS || !existsSync(process.env.HNX_WEB_BUS)) return 'no emulated USB bus (web_usb_bus) built';
-  if (!existsSync(join(pageFolder, 'index.html'))) return `no page at ${pageFolder}`;
+  if (!existsSync(join(pageFolder, 'index.html'))) return `no page at ${pageFolder} (cmake --preset web && cmake --build --preset web)`;
+  const bus = spawnSync(process.env.HNX_WEB_BUS, [], { input: '', encoding: 'utf8',
+    env: { ...process.env, LD_PRELOAD: 'libumockdev-preload.so.0' } });
+  if (bus.status !== 0) return `the emulated USB bus cannot run here: ${(bus.stderr || bus.error?.message || '').trim()}`;
   try {
     mkdirSync(POLICY_FOLDER, { recursive: true });
     accessSync(POLICY_FOLDER, constants.W_OK);
@@ -81,11 +85,15 @@ export async function openBrowser(pageFolder, { viewport = { width: 800, height:
   const profile = join(scratch, 'profile');
   const bus = await Bus.start(process.env.HNX_WEB_BUS);
   let browser = null;
+  let pid = 0;
   const close = async () => {
     let run = null;
     if (browser) {
       await browser.close().catch(() => {});
+      // A browser that does not end when told is ended.
+      const stuck = setTimeout(() => process.kill(pid, 'SIGKILL'), 15000);
       run = await bus.ask({ op: 'stop' }).catch(() => null);
+      clearTimeout(stuck);
     }
     await bus.end();
     server.close();
@@ -94,8 +102,8 @@ export async function openBrowser(pageFolder, { viewport = { width: 800, height:
     return run;
   };
   try {
-    const { pid } = await bus.ask({ op: 'start', program: CHROMIUM, folder: scratch,
-      args: [...FLAGS, `--user-data-dir=${profile}`, '--remote-debugging-port=0', 'about:blank'] });
+    ({ pid } = await bus.ask({ op: 'start', program: CHROMIUM, folder: scratch,
+      args: [...FLAGS, `--user-data-dir=${profile}`, '--remote-debugging-port=0', 'about:blank'] }));
     browser = await puppeteer.connect({ browserWSEndpoint: await devToolsAddress(join(scratch, 'err'), 30000),
       defaultViewport: viewport });
     const page = (await browser.pages())[0] ?? await browser.newPage();

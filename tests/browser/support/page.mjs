@@ -3,7 +3,7 @@ import { readFileSync } from 'node:fs';
 
 export const PAGE = process.env.HNX_WEB_PAGE;
 export const IMAGE = readFileSync(process.env.HNX_FIRMWARE_IMAGE);
-export const PATIENCE = 20000;  // only ever waited out when something is broken
+export const PATIENCE = 120000;  // only ever waited out when something is broken (a whole update fits)
 
 // The box of the run's outcome, once it shows: its text and icon.
 export async function messageBox(page, timeout = PATIENCE) {
