@@ -25,7 +25,7 @@ const scratch = mkdtempSync(join(tmpdir(), 'hnx-bench-'));
 try {
   const { bus, page, origin, pid } = session;
   await bus.add('1-1', { wireMicroseconds });
-  const pageWall = [], cliWall = [], cpuPerTransfer = [];
+  const pageWall = [], cliWall = [], cpuPerTransfer = [], cliCpuPerTransfer = [];
   for (let run = 0; run < Number(values.repetitions); ++run) {
     await page.goto(origin);
     await page.waitForSelector('#update:not([disabled])');
@@ -41,6 +41,7 @@ try {
     const cli = await bus.ask({ op: 'run', program: process.env.HNX_CLI_PROGRAM, args: ['-q', '--device', '1-1', 'update'], folder: scratch });
     if (cli.code !== 0) throw new Error(`hnx-update: ${cli.err.join(' ')}`);
     cliWall.push(cli.wallSeconds);
+    cliCpuPerTransfer.push(cli.cpuSeconds / transfers);
   }
   const size = ['index.html', 'hnx-update.js', 'hnx-update.wasm', 'hnx-update.ico']
     .reduce((sum, name) => sum + statSync(join(PAGE, name)).size, 0);
@@ -50,6 +51,7 @@ try {
   console.log(`hnx-update update:  ${cliSeconds.toFixed(2)} s wall`);
   console.log(`ratio page / hnx-update: ${(pageSeconds / cliSeconds).toFixed(2)}`);
   console.log(`browser processor time per transfer: ${(median(cpuPerTransfer) * 1e6).toFixed(0)} us`);
+  console.log(`hnx-update processor time per transfer: ${(median(cliCpuPerTransfer) * 1e6).toFixed(0)} us`);
   console.log(`page files: ${size} bytes (${(size / 1024).toFixed(0)} KiB)`);
 } finally {
   await session.close();
