@@ -124,6 +124,9 @@
       const devices = await grantedDevices();
       if (devices.length === 0) return;
       document.body.dataset.outcome = await withEngine(pageHost(devices), start);
+    } catch (e) {
+      document.body.dataset.outcome = "failed";  // the module could not be loaded
+      await showMessage(`The page could not start its engine: ${e}`, "HNX470 Update Tool", 16, "");
     } finally {
       $("phase").textContent = "";
       document.body.dataset.run = "idle";
@@ -177,7 +180,10 @@
         row.cells[2].textContent = Math.floor(done * 100 / total);
       },
     };
-    const outcome = await withEngine(host, (instance) => instance.update());
+    const outcome = await withEngine(host, (instance) => instance.update()).catch((e) => {
+      row.cells[3].textContent = `The page could not start its engine: ${e}`;
+      return "failed";
+    });
     --station.running;
     if (outcome === "not-ours") row.remove();  // not one of ours: not the station's business
     else if (outcome === "succeeded") ++station.done;

@@ -101,7 +101,9 @@ test("write_verify_hex", async () => {
   const expected = new Uint8Array(65536).fill(0xFF);
   expected.set(data, 0x1000);
   assert.deepEqual(device.flash, expected);
+  // The bar fills once over erase, write and verify, never going back.
   assert.equal(shown.positions.at(-1), 2048);
+  assert.ok(shown.positions.every((position, i) => i === 0 || position >= shown.positions[i - 1]));
   assertReleased(device);
 });
 
@@ -183,6 +185,21 @@ test("several_devices", async () => {
       [new FakeUsbDevice(sim), new FakeUsbDevice(sim)], { choice: -1 });
   assert.equal(await cancelled.update(), 3);
   assert.deepEqual(quiet.messages, []);
+});
+
+test("at_once", async () => {
+  // Two instances, as the station runs them, each updating its own device at the same time.
+  const order = [];
+  const devices = ["A", "B"].map((name) => new FakeUsbDevice(sim, { onTransfer: () => order.push(name) }));
+  const engines = await Promise.all(devices.map((device) => engineFor([device])));
+  const outcomes = await Promise.all(engines.map(({ engine }) => engine.update()));
+  assert.deepEqual(outcomes, [0, 0]);
+  for (const [i, device] of devices.entries()) {
+    assert.deepEqual(device.flash, programmed(image));
+    assert.deepEqual(device.trace, updateTrace());
+    assert.deepEqual(engines[i].shown.messages.map((m) => m.text), ["Auto Command Succeeded !!"]);
+  }
+  assert.ok(order.indexOf("B") < order.lastIndexOf("A"), "the two runs went on together");
 });
 
 test("unreachable", async () => {
