@@ -2,7 +2,9 @@
 // under umockdev's preload library, which routes its sysfs, /dev and usbfs requests into a testbed;
 // the usbfs requests of each device come to a handler in this process, whose bulk endpoints speak
 // the ISP protocol through a simulated device (sim::SimDevice: flash, state machine, fault plan)
-// and whose string descriptor 0xFF (language 0x2861) answers the identification text.
+// and whose string descriptor 0xFF (language 0x2861) answers the identification text. A device's node
+// polls writable only when a request can be reaped, as a usbfs node does, so that programs which wait
+// for completions with poll or epoll (libusb, Chromium) wait here too.
 //
 // Devices can be plugged and unplugged while a program runs; its hot-plug monitor then sees the
 // "add" and "remove" uevents, which umockdev sends only from a process under its preload library
