@@ -137,8 +137,8 @@ void DropFileModeOverride() {
 
 }  // namespace
 
-// Completes requests at their time, from a thread of its own: umockdev serves the requests of every
-// device on one thread, so a request that waits out its wire time there would hold up all devices.
+// Does things at their time, from a thread of its own: umockdev serves the requests of every device
+// on one thread, so a request that waits out its wire time there would hold up all devices.
 class WireClock {
  public:
   WireClock() = default;
@@ -153,17 +153,24 @@ class WireClock {
   WireClock(const WireClock&) = delete;
   WireClock& operator=(const WireClock&) = delete;
 
-  // Completes the request of `client` with success at `due`.
-  void CompleteAt(Clock::time_point due, void* client) {
-    g_object_ref(client);
+  void At(Clock::time_point due, std::function<void()> action) {
     const std::lock_guard lock(mutex_);
     if (!thread_.joinable()) thread_ = std::thread([this] { Serve(); });
-    due_.emplace(due, client);
+    due_.emplace(due, std::move(action));
     due_changed_.notify_all();
   }
 
+  // Completes the request of `client` with success at `due`.
+  void CompleteAt(Clock::time_point due, void* client) {
+    g_object_ref(client);
+    At(due, [client] {
+      Complete(client, 0);
+      g_object_unref(client);
+    });
+  }
+
  private:
-  // On stopping, whatever is left completes at once.
+  // On stopping, whatever is left is done at once.
   void Serve() {
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -177,18 +184,17 @@ class WireClock {
         due_changed_.wait_until(lock, first->first);
         continue;
       }
-      void* client = first->second;
+      const std::function<void()> action = std::move(first->second);
       due_.erase(first);
       lock.unlock();
-      Complete(client, 0);
-      g_object_unref(client);
+      action();
       lock.lock();
     }
   }
 
   std::mutex mutex_;
   std::condition_variable due_changed_;
-  std::multimap<Clock::time_point, void*> due_;
+  std::multimap<Clock::time_point, std::function<void()>> due_;
   bool stopping_ = false;
   std::thread thread_;
 };
@@ -210,6 +216,15 @@ struct ScriptedDevice::Plug {
   bool gone = false;
   std::deque<Urb> done;
   std::vector<Urb> silent;  // taken and never answered
+  // The node is a pipe that this end keeps full while nothing can be reaped, so that the program's
+  // poll or epoll for writing waits as on a usbfs node; -1 for a node without it.
+  int readiness = -1;
+  bool ready = true;
+  Clock::time_point wake{};  // when the clock looks at the readiness again
+
+  ~Plug() {
+    if (readiness >= 0) ::close(readiness);
+  }
 };
 
 int ScriptedDevice::OnIoctl(void*, void* client, void* plug) {
@@ -264,12 +279,40 @@ bool ScriptedDevice::WaitForTransfers(std::uint64_t transfers, std::chrono::mill
 }
 
 ScriptedDevice::Plug& ScriptedDevice::Connect(const std::string& syspath, const std::string& devnode,
-                                              WireClock& clock) {
+                                              WireClock& clock, int readiness) {
   const std::lock_guard lock(mutex_);
   clock_ = &clock;
   driverBound_ = setup_.kernelDriverBound;
-  plugs_.push_back(std::make_unique<Plug>(Plug{this, syspath, devnode, false, {}, {}}));
+  auto plug = std::make_unique<Plug>();
+  plug->device = this;
+  plug->syspath = syspath;
+  plug->devnode = devnode;
+  plug->readiness = readiness;
+  plugs_.push_back(std::move(plug));
+  UpdateReadiness(*plugs_.back());
   return *plugs_.back();
+}
+
+// Writable when a request can be reaped: one has come off the wire, or the device is gone (the
+// program then learns so from the reap). Otherwise the clock looks again when the first comes off.
+void ScriptedDevice::UpdateReadiness(Plug& plug) {
+  if (plug.readiness < 0) return;
+  const Clock::time_point now = Clock::now();
+  const bool ready = plug.gone || (!plug.done.empty() && plug.done.front().due <= now);
+  if (ready != plug.ready) {
+    char byte = 0;
+    // The pipe holds one byte at most: with it, it is full.
+    const ssize_t moved = ready ? ::read(plug.readiness, &byte, 1) : ::write(plug.readiness, &byte, 1);
+    if (moved == 1) plug.ready = ready;
+  }
+  if (ready || plug.done.empty() || clock_ == nullptr) return;
+  const Clock::time_point due = plug.done.front().due;
+  if (plug.wake > now && plug.wake <= due) return;
+  plug.wake = due;
+  clock_->At(due, [this, &plug] {
+    const std::lock_guard lock(mutex_);
+    UpdateReadiness(plug);
+  });
 }
 
 ScriptedDevice::Plug& ScriptedDevice::Disconnect() {
@@ -284,6 +327,7 @@ ScriptedDevice::Plug& ScriptedDevice::Disconnect() {
   }
   for (const Urb& urb : plug.silent) plug.done.push_back({urb.address, -ESHUTDOWN, 0, {}, now});
   plug.silent.clear();
+  UpdateReadiness(plug);
   return plug;
 }
 
@@ -295,6 +339,7 @@ void ScriptedDevice::Handle(Plug& plug, void* client) {
       // As usbfs: what completed can still be reaped, everything else is refused.
       if (request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY) Reap(plug, client);
       else Complete(client, -1, ENODEV);
+      UpdateReadiness(plug);
       return;
     }
     switch (request) {
@@ -327,12 +372,15 @@ void ScriptedDevice::Handle(Plug& plug, void* client) {
         DriverIoctl(client);
         break;
       case USBDEVFS_SETINTERFACE:
+      case USBDEVFS_SETCONFIGURATION:
       case USBDEVFS_CLEAR_HALT:
+      case USBDEVFS_RESET:
         Complete(client, 0);
         break;
       default:
         Complete(client, -1, ENOTTY);
     }
+    UpdateReadiness(plug);
   }
   changed_.notify_all();
 }
@@ -390,9 +438,8 @@ void ScriptedDevice::Bulk(Urb& urb, std::uint8_t endpoint, const std::uint8_t* b
   urb.actual = moved ? count : 0;
 }
 
-// The emulated node always polls ready, so the program reaps without waiting for a completion. A
-// request still on the wire is held until it comes off (by the clock, not on umockdev's thread),
-// as a poll of a real node would wait; the program then gets it at its time without asking again.
+// A reap that finds the first request still on the wire (a program that reaps without polling) is
+// held until it comes off, by the clock, not on umockdev's thread.
 void ScriptedDevice::Reap(Plug& plug, void* client) {
   if (plug.done.empty()) return Complete(client, -1, plug.gone ? ENODEV : EAGAIN);
   const Urb urb = std::move(plug.done.front());
@@ -535,6 +582,13 @@ std::string ScriptedUsb::MakeNode(const std::string& devnode) {
   return path;
 }
 
+std::string ScriptedUsb::MakePipeNode(const std::string& devnode) {
+  const std::string path = NodePath(devnode);
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  if (::mkfifo(path.c_str(), 0644) != 0) throw std::runtime_error("cannot make " + path);
+  return path;
+}
+
 std::string ScriptedUsb::NextDevnode(std::uint8_t bus) {
   char node[32];
   std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03d", bus, ++nextDevnum_[bus]);
@@ -546,12 +600,12 @@ namespace {
 // A device in umockdev's record format: the sysfs attributes, the descriptors among them, are all
 // written before the "add" uevent goes out.
 std::string DeviceRecord(const std::string& path, const std::string& devnode, const std::string& speed,
-                         const std::vector<std::uint8_t>& descriptors) {
+                         const std::vector<std::uint8_t>& descriptors, const std::string& strings = "") {
   const std::string bus = std::to_string(std::stoi(devnode.substr(13, 3)));
   const std::string devnum = std::to_string(std::stoi(devnode.substr(17, 3)));
   return "P: /devices/" + path + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DEVNAME=" + devnode +
          "\nA: busnum=" + bus + "\nA: devnum=" + devnum + "\nA: speed=" + speed +
-         "\nA: bConfigurationValue=1\nH: descriptors=" + Hex(descriptors) + "\n";
+         "\nA: bConfigurationValue=1\n" + strings + "H: descriptors=" + Hex(descriptors) + "\n";
 }
 
 void AddRecord(UMockdevTestbed* testbed, const std::string& record) {
@@ -609,9 +663,12 @@ void ScriptedUsb::PlugIn(ScriptedDevice& device) {
   const std::string path = parent + "/" + setup.location;
 
   // The node and its handler first, so that a program can open the device as soon as it hears of it.
-  const std::string node = MakeNode(devnode);
+  const std::string node = MakePipeNode(devnode);
+  const int readiness = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (readiness < 0) throw std::runtime_error("cannot open " + node);
+  ::fcntl(readiness, F_SETPIPE_SZ, 4096);  // one page: a byte in it makes it full
   if (setup.kind == ScriptedDeviceSetup::Kind::NoPermission) ::chmod(node.c_str(), 0);
-  ScriptedDevice::Plug& plug = device.Connect("/sys/devices/" + path, devnode, *clock_);
+  ScriptedDevice::Plug& plug = device.Connect("/sys/devices/" + path, devnode, *clock_, readiness);
   UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
   g_signal_connect(handler, "handle-ioctl", G_CALLBACK(ScriptedDevice::OnIoctl), &plug);
   handlers_.push_back(handler);
@@ -623,7 +680,9 @@ void ScriptedUsb::PlugIn(ScriptedDevice& device) {
   }
 
   const bool ours = setup.kind != ScriptedDeviceSetup::Kind::Foreign;
-  AddRecord(testbed_, DeviceRecord(path, devnode, setup.speed, DeviceDescriptors(ours ? 0x1234 : 0x0BDA, 0)));
+  // The strings as the kernel caches them, as a browser shows them; the serial is the location.
+  const std::string strings = "A: manufacturer=HNX\nA: product=HNX470 in ISP mode\nA: serial=" + setup.location + "\n";
+  AddRecord(testbed_, DeviceRecord(path, devnode, setup.speed, DeviceDescriptors(ours ? 0x1234 : 0x0BDA, 0), strings));
 }
 
 void ScriptedUsb::Remove(ScriptedDevice& device) {

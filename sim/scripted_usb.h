@@ -2,7 +2,9 @@
 // under umockdev's preload library, which routes its sysfs, /dev and usbfs requests into a testbed;
 // the usbfs requests of each device come to a handler in this process, whose bulk endpoints speak
 // the ISP protocol through a simulated device (sim::SimDevice: flash, state machine, fault plan)
-// and whose string descriptor 0xFF (language 0x2861) answers the identification text.
+// and whose string descriptor 0xFF (language 0x2861) answers the identification text. A device's node
+// polls writable only when a request can be reaped, as a usbfs node does, so that programs which wait
+// for completions with poll or epoll (libusb, Chromium) wait here too.
 //
 // Devices can be plugged and unplugged while a program runs; its hot-plug monitor then sees the
 // "add" and "remove" uevents, which umockdev sends only from a process under its preload library
@@ -105,7 +107,10 @@ class ScriptedDevice {
   void Control(Urb& urb, const std::uint8_t* buffer, std::uint32_t length);
   void Bulk(Urb& urb, std::uint8_t endpoint, const std::uint8_t* buffer, std::uint32_t length);
   // A plug of this device at `devnode`, whose requests complete through `clock`.
-  Plug& Connect(const std::string& syspath, const std::string& devnode, WireClock& clock);
+  // `readiness` is the other end of its node, a pipe (-1: none).
+  Plug& Connect(const std::string& syspath, const std::string& devnode, WireClock& clock, int readiness);
+  // Fills or empties the node's pipe as a request can be reaped or not. With the lock held.
+  void UpdateReadiness(Plug& plug);
   // The current plug ends: every later request fails as for a device that is gone.
   Plug& Disconnect();
 
@@ -191,6 +196,7 @@ class ScriptedUsb {
   std::string NextDevnode(std::uint8_t bus);
   std::string NodePath(const std::string& devnode) const;  // in the testbed
   std::string MakeNode(const std::string& devnode);        // an empty file; its path
+  std::string MakePipeNode(const std::string& devnode);    // a named pipe; its path
   void PlugIn(ScriptedDevice& device);
   void RequireUeventsWhileRunning() const;
 
