@@ -32,18 +32,19 @@ class MemoryImageResource final : public ImageResource {
   std::vector<std::uint8_t> bytes_;
 };
 
-enum class FileRead { Read, Unreadable };
+enum class FileRead { Read, Unreadable, TooLarge };
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-// The whole of the regular file `name`.
+// The whole of the regular file `name`; one larger than any image could be is refused unread.
 FileRead ReadWholeFile(const std::string& name, std::vector<std::uint8_t>& content) {
   const std::unique_ptr<std::FILE, FileCloser> file(OpenForReading(name));
   if (!file) return FileRead::Unreadable;
   const std::optional<std::uint64_t> size = RegularFileSize(file.get());
   if (!size) return FileRead::Unreadable;
+  if (*size > kLargestImageFileSize) return FileRead::TooLarge;
   content.resize(static_cast<std::size_t>(*size));
   content.resize(std::fread(content.data(), 1, content.size(), file.get()));
   return std::ferror(file.get()) != 0 ? FileRead::Unreadable : FileRead::Read;
@@ -107,6 +108,12 @@ std::optional<int> Prepare(const CommandLine& line, const ChipProfile& chip, Con
     std::vector<std::uint8_t> content;
     const FileRead read = ReadWholeFile(line.file, content);
     if (read == FileRead::Unreadable) return ui.Finish(kOpenFileError.text, kNoImageFile);
+    if (read == FileRead::TooLarge) {
+      ui.AddDetail(line.file + ": larger than " + std::to_string(kLargestImageFileSize >> 20) +
+                       " MiB, more than any chip's image even as text",
+                   true);
+      return ui.Finish(kFileReadFailed.text, kBadImageData);
+    }
     auto decoded = DecodeImage(content, chip.imageSize);
     if (const auto* fault = std::get_if<ImageError>(&decoded)) {
       std::string where = line.file;
