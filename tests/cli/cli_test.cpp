@@ -144,6 +144,7 @@ const ExitCase kExitCases[] = {
     {"UnknownChip", "--library {lib} --chip ZB9999 erase", "", 65, {"IC Type Error!!"}},
     {"NoChip", "--library {lib} --chip '' erase", "", 65, {"Please select the ic type!"}},
     {"MissingImage", "--library {lib} verify {temp}/absent.bin", "", 66, {"Open file error !!"}},
+    {"ImageIsAFolder", "--library {lib} verify {temp}", "", 66, {"Open file error !!"}},
     {"LibraryNotLoadable", "--library {temp}/none.so erase", "", 69,
      {"Can't load the transfer library {temp}/none.so", "Can't find the device!"}},
     {"OpenTimesOut", "--library {lib} --wait 1 update", "open-fail=always", 69,

@@ -76,3 +76,5 @@ run(65 "" "固件/坏.hex:1: malformed record\nProgram file read Failed !!\n" ve
 execute_process(COMMAND truncate -s 67108865 固件/巨.bin WORKING_DIRECTORY "${folder}" COMMAND_ERROR_IS_FATAL ANY)
 run(65 "" "固件/巨.bin: larger than 64 MiB, more than any chip's image even as text\nProgram file read Failed !!\n"
     verify 固件/巨.bin --progress none)
+# A folder is no image file.
+run(66 "" "Open file error !!\n" verify 固件 --progress none)
