@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <cstdio>
 #include <memory>
 #include <thread>
 #include <variant>
@@ -34,14 +32,22 @@ class MemoryImageResource final : public ImageResource {
   std::vector<std::uint8_t> bytes_;
 };
 
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& name) {
-  const std::filesystem::path path = SystemPath(name);
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
-  std::ifstream file(path, std::ios::binary);
-  std::vector<std::uint8_t> content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (file.bad()) return std::nullopt;
-  return content;
+enum class FileRead { Read, Unreadable, TooLarge };
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// The whole of the regular file `name`; one larger than any image could be is refused unread.
+FileRead ReadWholeFile(const std::string& name, std::vector<std::uint8_t>& content) {
+  const std::unique_ptr<std::FILE, FileCloser> file(OpenForReading(name));
+  if (!file) return FileRead::Unreadable;
+  const std::optional<std::uint64_t> size = RegularFileSize(file.get());
+  if (!size) return FileRead::Unreadable;
+  if (*size > kLargestImageFileSize) return FileRead::TooLarge;
+  content.resize(static_cast<std::size_t>(*size));
+  content.resize(std::fread(content.data(), 1, content.size(), file.get()));
+  return std::ferror(file.get()) != 0 ? FileRead::Unreadable : FileRead::Read;
 }
 
 bool TakesImageFile(const CommandLine& line) {
@@ -99,9 +105,16 @@ std::optional<int> Prepare(const CommandLine& line, const ChipProfile& chip, Con
                            Prepared& prepared) {
   // A bad image file is refused before anything reaches the device.
   if (TakesImageFile(line)) {
-    const std::optional<std::vector<std::uint8_t>> content = ReadWholeFile(line.file);
-    if (!content) return ui.Finish(kOpenFileError.text, kNoImageFile);
-    auto decoded = DecodeImage(*content, chip.imageSize);
+    std::vector<std::uint8_t> content;
+    const FileRead read = ReadWholeFile(line.file, content);
+    if (read == FileRead::Unreadable) return ui.Finish(kOpenFileError.text, kNoImageFile);
+    if (read == FileRead::TooLarge) {
+      ui.AddDetail(line.file + ": larger than " + std::to_string(kLargestImageFileSize >> 20) +
+                       " MiB, more than any chip's image even as text",
+                   true);
+      return ui.Finish(kFileReadFailed.text, kBadImageData);
+    }
+    auto decoded = DecodeImage(content, chip.imageSize);
     if (const auto* fault = std::get_if<ImageError>(&decoded)) {
       std::string where = line.file;
       if (fault->line != 0) where.append(":").append(std::to_string(fault->line));
@@ -252,12 +265,18 @@ int RunOnUsb(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, U
   return RunOnDevice(line, ui, prepared, prepared.log.get(), usb, std::nullopt, stop);
 }
 
-// field.log: field.1-4.2.log; field: field.1-4.2.
+#if defined(_WIN32)
+constexpr const char* kPathSeparators = "\\/";
+#else
+constexpr const char* kPathSeparators = "/";
+#endif
+
+// field.log: field.1-4.2.log; field: field.1-4.2; logs/.field: logs/.field.1-4.2.
 std::string LogPathOf(const std::string& logPath, const UsbLocation& location) {
-  std::filesystem::path path(logPath);
-  const std::string extension = path.extension().string();
-  path.replace_filename(path.stem().string() + "." + location.Text() + extension);
-  return path.string();
+  const std::size_t nameStart = logPath.find_last_of(kPathSeparators) + 1;  // 0 when there is none
+  std::size_t dot = logPath.rfind('.');
+  if (dot == std::string::npos || dot <= nameStart) dot = logPath.size();
+  return logPath.substr(0, dot) + "." + location.Text() + logPath.substr(dot);
 }
 
 }  // namespace

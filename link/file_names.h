@@ -7,8 +7,9 @@
 // The transfer library's path is not one of these: it is always UTF-8 (ProgramPath()).
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
-#include <filesystem>
+#include <optional>
 #include <string>
 
 namespace hnx {
@@ -18,11 +19,14 @@ enum class FileNameEncoding { Ansi, Utf8 };
 // Once at start-up, before any file is opened; Ansi until then. Only Windows spells names two ways.
 void SetFileNameEncoding(FileNameEncoding encoding);
 
-// The system's path for `name`, for the standard library's files.
-std::filesystem::path SystemPath(const std::string& name);
+// Opens `name` for reading in binary mode, shared with other openers; nullptr when it cannot.
+std::FILE* OpenForReading(const std::string& name);
 
 // Opens `name` for appending in binary mode; nullptr when it cannot.
 std::FILE* OpenForAppending(const std::string& name);
+
+// The size of `file` when it is a regular file; nothing for a folder, a device or a pipe.
+std::optional<std::uint64_t> RegularFileSize(std::FILE* file);
 
 #if defined(_WIN32)
 // `name` in UTF-16, for the system's wide functions.

@@ -1,5 +1,6 @@
 // The link layer's calls into a POSIX system.
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
@@ -23,12 +24,18 @@ void PlatformDynamicLibrary::Unload(Handle library) {
 
 void SetFileNameEncoding(FileNameEncoding) {}
 
-std::filesystem::path SystemPath(const std::string& name) {
-  return std::filesystem::path(name);
+std::FILE* OpenForReading(const std::string& name) {
+  return std::fopen(name.c_str(), "rb");
 }
 
 std::FILE* OpenForAppending(const std::string& name) {
   return std::fopen(name.c_str(), "ab");
+}
+
+std::optional<std::uint64_t> RegularFileSize(std::FILE* file) {
+  struct stat status {};
+  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+  return static_cast<std::uint64_t>(status.st_size);
 }
 
 std::string ProgramPath() {

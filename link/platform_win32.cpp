@@ -1,6 +1,7 @@
 // The link layer's calls into Windows, other than the hub driver. Paths meet the system as UTF-16: the
 // library's path travels as UTF-8, so a program folder named outside the system's code page still
 // works; file names travel in the encoding the front end set (link/file_names.h).
+#include <io.h>
 #include <windows.h>
 
 #include <vector>
@@ -50,12 +51,21 @@ std::wstring WideFileName(const std::string& name) {
   return Widen(name, fileNameCodePage);
 }
 
-std::filesystem::path SystemPath(const std::string& name) {
-  return std::filesystem::path(WideFileName(name));
+std::FILE* OpenForReading(const std::string& name) {
+  return _wfopen(WideFileName(name).c_str(), L"rb");
 }
 
 std::FILE* OpenForAppending(const std::string& name) {
   return _wfopen(WideFileName(name).c_str(), L"ab");
+}
+
+std::optional<std::uint64_t> RegularFileSize(std::FILE* file) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &information) ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return std::nullopt;
+  return (std::uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow;
 }
 
 // The library's own dependencies are looked for beside it and in the system folder, never in the

@@ -24,6 +24,10 @@ struct DecodedImage {
   std::vector<std::uint8_t> bytes;  // exactly flashSize
 };
 
+// No chip's image is this large, even as text (a HEX or S-record line spells a byte in a few
+// characters): a larger file is refused before it is read.
+inline constexpr std::uint64_t kLargestImageFileSize = std::uint64_t{64} << 20;
+
 // The content of the flash of `flashSize` bytes that an image file describes. A text file whose first
 // byte is ':' is Intel HEX, one that starts with 'S' and a digit is an S-record file; every other file
 // is raw binary. In the text formats the flash bytes no record gives are 0xFF.

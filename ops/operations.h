@@ -71,7 +71,7 @@ struct StagingPaths {
 inline const StagingPaths kProgramStaging = {"C://Program BinFile", "C://Program BinFile//b167h.bin"};
 
 // A folder `name` in the system's temporary folder ($TMPDIR), and the staging file in it: where the
-// front ends on Linux stage the image, each run in a folder of its own.
+// front ends on Linux stage the image, each run in a folder of its own. POSIX only.
 StagingPaths StagingInTemporaryFolder(const std::string& name);
 
 // What every operation works with: the dialog's members and user interface, and the seams to the

@@ -1,11 +1,13 @@
-// The operations' calls into a POSIX system: files and folders.
+// The operations' calls into a POSIX system: files and folders, the temporary folder.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "ops/files.h"
+#include "ops/operations.h"
 
 namespace hnx {
 
@@ -74,6 +76,14 @@ bool ImageFile::WriteAll(std::span<const std::uint8_t> data) {
 void ImageFile::Close() {
   if (isOpen()) close(static_cast<int>(handle_));
   handle_ = kNoFile;
+}
+
+StagingPaths StagingInTemporaryFolder(const std::string& name) {
+  const char* variable = std::getenv("TMPDIR");
+  std::string folder = variable != nullptr && *variable != '\0' ? variable : "/tmp";
+  if (!folder.ends_with('/')) folder += '/';
+  folder += name;
+  return {folder, folder + "/b167h.bin"};
 }
 
 }  // namespace hnx

@@ -2,7 +2,6 @@
 // finish, protect, exit.
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <thread>
 
 #include "ops/operation_scope.h"
@@ -198,14 +197,6 @@ void RemoveStaging(OperationContext& context) {
   if (PathExists(staging.folder)) DeleteFileAt(staging.file);
   // Only an empty folder goes: anything else someone put there is kept.
   if (FolderExists(staging.folder)) RemoveEmptyFolder(staging.folder);
-}
-
-StagingPaths StagingInTemporaryFolder(const std::string& name) {
-  std::error_code error;
-  std::filesystem::path temp = std::filesystem::temp_directory_path(error);
-  if (error) temp = "/tmp";
-  const std::string folder = (temp / name).string();
-  return {folder, folder + "/b167h.bin"};
 }
 
 void ThreadSleeper::Sleep(std::uint32_t milliseconds) {

@@ -144,6 +144,7 @@ const ExitCase kExitCases[] = {
     {"UnknownChip", "--library {lib} --chip ZB9999 erase", "", 65, {"IC Type Error!!"}},
     {"NoChip", "--library {lib} --chip '' erase", "", 65, {"Please select the ic type!"}},
     {"MissingImage", "--library {lib} verify {temp}/absent.bin", "", 66, {"Open file error !!"}},
+    {"ImageIsAFolder", "--library {lib} verify {temp}", "", 66, {"Open file error !!"}},
     {"LibraryNotLoadable", "--library {temp}/none.so erase", "", 69,
      {"Can't load the transfer library {temp}/none.so", "Can't find the device!"}},
     {"OpenTimesOut", "--library {lib} --wait 1 update", "open-fail=always", 69,
@@ -238,6 +239,34 @@ TEST_F(CliTest, ASecondInterruptEndsTheProcessAtOnce) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGINT);
+}
+
+// A file larger than any chip's image could be, even as text, is refused before it is read: one of
+// gigabytes once took the memory and aborted. One of exactly that size is a raw binary like any other,
+// its first 64 KiB the image.
+TEST_F(CliTest, AnImageFileBeyond64MiBIsRefusedAndOneOf64MiBIsRead) {
+  const std::string huge = temp_.Path("huge.bin");
+  const struct {
+    off_t size;
+    int code;
+    std::vector<std::string> err;
+  } cases[] = {
+      {(off_t{64} << 20) + 1, 65,
+       {huge + ": larger than 64 MiB, more than any chip's image even as text", "Program file read Failed !!"}},
+      {off_t{64} << 20, 0, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    ForgetTrace();
+    const int file = open(huge.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_EQ(ftruncate(file, c.size), 0);  // sparse: no disk, no memory
+    close(file);
+    const Result result = Run("--library {lib} write " + huge);
+    EXPECT_EQ(result.code, c.code);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(TraceFile().empty(), c.code != 0);
+  }
+  EXPECT_EQ(Flash(), std::vector<std::uint8_t>(0x10000, 0x00));
 }
 
 TEST_F(CliTest, WriteTakesIntelHexWithItsGapsErased) {

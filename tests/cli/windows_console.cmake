@@ -71,3 +71,10 @@ run(1 "" "first difference at 0x00001234: expected 0x${flipped}, read 0x${byte}\
 # A name in a message comes out as it was given.
 file(WRITE "${folder}/固件/坏.hex" ":0100000000\n")
 run(65 "" "固件/坏.hex:1: malformed record\nProgram file read Failed !!\n" verify 固件/坏.hex --progress none)
+
+# A file larger than any image could be is refused by its size, before it is read.
+execute_process(COMMAND truncate -s 67108865 固件/巨.bin WORKING_DIRECTORY "${folder}" COMMAND_ERROR_IS_FATAL ANY)
+run(65 "" "固件/巨.bin: larger than 64 MiB, more than any chip's image even as text\nProgram file read Failed !!\n"
+    verify 固件/巨.bin --progress none)
+# A folder is no image file.
+run(66 "" "Open file error !!\n" verify 固件 --progress none)
