@@ -323,6 +323,7 @@ TEST(Staging, IsRemovedFileAndFolderButNothingElse) {
   EXPECT_EQ(FileBytes(keep), std::vector<std::uint8_t>{'k'});
 }
 
+#if !defined(_WIN32)  // Windows stages in the dialog's folder only
 // Staging made per run never takes a name that exists: a file, a link to a file outside or a link to
 // nothing is left as it was, never followed, truncated or written.
 TEST(Staging, ANewFileTakesNoNameThatExists) {
@@ -376,6 +377,7 @@ TEST(Staging, MadePerRunIsANewPrivateFolderForEveryRunAndGoesAfterIt) {
   EXPECT_EQ(FileBytes(outside), std::vector<std::uint8_t>{'k'});
   EXPECT_TRUE(fs::is_symlink(prefix + "/b167h.bin"));
 }
+#endif
 
 // The update and Verify compare the whole image, up to its last byte, after reading it all back; the
 // blank check stops at the first block that is not blank.
