@@ -25,6 +25,7 @@ enum ExitCode : int {
   kNoImageFile = 66,
   kNoDevice = 69,
   kSoftware = 70,
+  kOsError = 71,  // the system would not give what a run needs, a thread of its own
   kTransferFailed = 74,
   kStopped = 130,  // interrupted; as a shell reports a program ended by SIGINT
 };

@@ -94,9 +94,11 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : hnx::cli::kUsage;
   }
   line.progress = styles.at(progress);
+  // A station runs what a line of devices is plugged in for: to flash or check them, to clear them,
+  // or to send them back to their own firmware.
   if (line.station && line.command != Command::Update && line.command != Command::Verify &&
-      line.command != Command::Erase) {
-    std::fprintf(stderr, "--station runs update, verify or erase.\n");
+      line.command != Command::Erase && line.command != Command::ExitIsp) {
+    std::fprintf(stderr, "--station runs update, verify, erase or exit-isp.\n");
     return hnx::cli::kUsage;
   }
   return hnx::cli::RunCommand(line, stdout, stderr, hnx::cli::StopOnInterrupt());

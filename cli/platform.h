@@ -14,8 +14,8 @@
 
 namespace hnx::cli {
 
-// Windows: the dialog's staging folder and file. Elsewhere: a folder of this run's own in the
-// temporary folder, one for each `device` when several run at once.
+// Windows: the dialog's staging folder and file. Elsewhere: a folder made new for the run in the
+// temporary folder, named after the `device` when several run at once.
 StagingPaths StagingForThisRun(const std::string& device = "");
 
 // From now on an interrupt (SIGINT or SIGTERM; Windows: Ctrl-C or Ctrl-Break) sets the flag and does

@@ -19,8 +19,7 @@ extern "C" void OnInterrupt(int) {
 }  // namespace
 
 StagingPaths StagingForThisRun(const std::string& device) {
-  return StagingInTemporaryFolder("hnx-update-" + std::to_string(getpid()) +
-                                  (device.empty() ? "" : "-" + device));
+  return StagingInTemporaryFolder(device.empty() ? "hnx-update" : "hnx-update-" + device);
 }
 
 StopFlag StopOnInterrupt() {

@@ -1,5 +1,4 @@
 // hnx-update-gui: the dialog's window on Linux, reaching the device through libusb.
-#include <unistd.h>
 #include <QApplication>
 #include <cstdlib>
 
@@ -24,7 +23,7 @@ int main(int argc, char** argv) {
   hnx::ThreadSleeper sleeper;
   const std::unique_ptr<hnx::TransferLogFile> log = TransferLogNamedByEnvironment();
   hnx::gui::UpdateWindow window({hnx::MakeLibusbBus(), &sleeper,
-                                 hnx::StagingInTemporaryFolder("hnx-update-gui-" + std::to_string(getpid())),
+                                 hnx::StagingInTemporaryFolder("hnx-update-gui"),
                                  hnx::EmbeddedImage(), log.get()});
   window.show();
   return application.exec();

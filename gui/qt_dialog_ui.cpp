@@ -95,9 +95,12 @@ void QtDialogUi::Detach() {
 }
 
 void QtDialogUi::ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
-  OnGuiThreadAndWait([this, text, caption, icon] {
-    QMessageBox box(BoxIcon(icon), Text(caption), Text(text), QMessageBox::Ok, &window_);
+  std::string shownText = text, shownCaption = caption;
+  if (edit_) edit_(shownText, shownCaption, icon);
+  OnGuiThreadAndWait([this, shownText, shownCaption, icon] {
+    QMessageBox box(BoxIcon(icon), Text(shownCaption), Text(shownText), QMessageBox::Ok, &window_);
     box.exec();
+    ++messagesAnswered_;
   });
 }
 

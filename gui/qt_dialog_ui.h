@@ -35,6 +35,14 @@ class QtDialogUi final : public DialogUi {
   // The window is going away: nothing waits for the GUI thread any more, and boxes are not shown.
   void Detach();
 
+  // Changes a message box's text, caption or icon before it shows.
+  using MessageEdit = std::function<void(std::string& text, std::string& caption, MessageIcon& icon)>;
+  // On the thread that shows the boxes (the worker, before and after a run): every ShowMessage box
+  // passes through `edit` from now on; none when empty.
+  void EditMessages(MessageEdit edit) { edit_ = std::move(edit); }
+  // GUI thread: how many ShowMessage boxes have been answered, counted as each is.
+  int messagesAnswered() const { return messagesAnswered_; }
+
   void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) override;
   void ShowAppMessage(const std::string& text) override;
   void EnableControl(int controlId, bool enable) override;
@@ -61,6 +69,9 @@ class QtDialogUi final : public DialogUi {
   DialogState& state_;
   // GUI thread only.
   std::map<int, Control> controls_;
+  int messagesAnswered_ = 0;
+  // The thread that shows the boxes only.
+  MessageEdit edit_;
   // The texts of the bound controls. Touched by one thread at a time: the GUI thread before a run,
   // the worker during it.
   std::map<int, std::string> texts_;

@@ -97,6 +97,7 @@ UpdateWindow::~UpdateWindow() {
 void UpdateWindow::StartUpdate() {
   if (worker_.joinable()) return;
   stop_ = false;
+  answeredBeforeRun_ = ui_.messagesAnswered();
   ui_.HoldDisabled(IDC_UPDATE, true);
   worker_ = std::thread([this] {
     Work();
@@ -131,7 +132,14 @@ void UpdateWindow::Work() {
   context.transport = transport.get();
   context.transferLog = engine_.transferLog;
   context.stop = &stop_;
+  // As hnx-update says it: the wait found devices, but none that this user may open.
+  ui_.EditMessages([&transport](std::string& text, std::string& caption, MessageIcon&) {
+    if (text != kTimeOut.text || transport->deniedAtLastOpen() == 0) return;
+    text = UsbPermissionText(transport->deniedAtLastOpen());
+    caption = kDialogCaption;
+  });
   RunUpdate(context);
+  ui_.EditMessages(nullptr);
 }
 
 void UpdateWindow::EndUpdate() {
@@ -143,13 +151,14 @@ void UpdateWindow::EndUpdate() {
 
 void UpdateWindow::closeEvent(QCloseEvent* event) {
   if (worker_.joinable()) {
-    if (closeWhenStopped_ || !AskToStop()) {
+    const bool outcomeAnswered = ui_.messagesAnswered() != answeredBeforeRun_;
+    if (closeWhenStopped_ || (!outcomeAnswered && !AskToStop())) {
       event->ignore();
       return;
     }
     if (worker_.joinable()) {
       closeWhenStopped_ = true;
-      stop_ = true;
+      if (!outcomeAnswered) stop_ = true;
       event->ignore();
       return;
     }

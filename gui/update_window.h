@@ -51,8 +51,9 @@ class UpdateWindow final : public QWidget {
   void updateFinished();
 
  protected:
-  // During a run: asks whether to stop; once the run has stopped the window closes. Otherwise it
-  // removes the staging, as the dialog's close request does.
+  // During a run: asks whether to stop; once the run has stopped the window closes. After the run's
+  // outcome was answered it asks nothing, and closes once the run has let go. Otherwise it removes
+  // the staging, as the dialog's close request does.
   void closeEvent(QCloseEvent* event) override;
 
  private:
@@ -69,6 +70,9 @@ class UpdateWindow final : public QWidget {
   std::thread worker_;
   std::atomic<bool> stop_{false};
   bool closeWhenStopped_ = false;
+  // GUI thread: ui_.messagesAnswered() when the run started. Once the run's outcome box has been
+  // answered, all it does is let go of the device and the staging: nothing is left to stop.
+  int answeredBeforeRun_ = 0;
 };
 
 }  // namespace hnx::gui

@@ -41,11 +41,12 @@ struct UsbSurvey {
   std::uint32_t denied = 0;             // devices that could not be opened for lack of permission
 };
 
-// What changed on the buses: identified devices that arrived, and the places of devices that left
-// (identified or not).
+// What changed on the buses: identified devices that arrived, the places of devices that left
+// (identified or not), and of devices that arrived but could not be opened for lack of permission.
 struct UsbChanges {
   std::vector<UsbDeviceEntry> arrived;
   std::vector<UsbLocation> left;
+  std::vector<UsbLocation> denied;
 };
 
 // A transport to one device that also tells why opening found none.
@@ -62,8 +63,10 @@ class UsbBus {
   // A transport to the identified device at `location`; without one, to the only identified device
   // (opening fails while there are several).
   virtual std::unique_ptr<UsbTransport> Connect(const std::optional<UsbLocation>& location) = 0;
-  // The first call starts watching the buses, and the identified devices already attached arrive
-  // first. Waits up to `timeout` for a change; nothing changed when it returns empty.
+  // The first call starts watching the buses, and the devices already attached arrive first. A
+  // device whose identification fails is asked again while it stays plugged, a few times, spaced
+  // out; one that still may not be opened is then reported denied, once per attachment. Waits up to
+  // `timeout` for a change; nothing changed when it returns empty.
   virtual UsbChanges WaitForChanges(std::chrono::milliseconds timeout) = 0;
 };
 

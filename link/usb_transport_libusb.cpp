@@ -70,34 +70,42 @@ bool IsHub(libusb_device* device) {
          descriptor.bDeviceClass == LIBUSB_CLASS_HUB;
 }
 
-bool Identifies(libusb_device_handle* handle) {
+enum class Identification {
+  Ours,
+  NotOurs,    // a hub, or a device that answers another text
+  Denied,     // may not be opened for lack of permission
+  NoAnswer,   // could not be opened, or did not answer the request
+};
+
+Identification AskIdentification(libusb_device_handle* handle) {
   std::array<unsigned char, kStringDescriptorRoom> descriptor{};
   const int received = libusb_control_transfer(
       handle, LIBUSB_ENDPOINT_IN, LIBUSB_REQUEST_GET_DESCRIPTOR,
       static_cast<std::uint16_t>(LIBUSB_DT_STRING << 8 | kIdentificationDescriptorIndex),
       kIdentificationLanguage, descriptor.data(), static_cast<std::uint16_t>(descriptor.size()),
       kUsbTransferTimeoutMilliseconds);
-  return received > 0 &&
-         IdentificationDescriptorMatches(std::span(descriptor.data(), static_cast<std::size_t>(received)));
+  if (received <= 0) return Identification::NoAnswer;
+  return IdentificationDescriptorMatches(std::span(descriptor.data(), static_cast<std::size_t>(received)))
+             ? Identification::Ours
+             : Identification::NotOurs;
+}
+
+// Opens the device to ask for the identification string.
+Identification Identify(libusb_device* device) {
+  if (IsHub(device)) return Identification::NotOurs;
+  libusb_device_handle* handle = nullptr;
+  const int opened = libusb_open(device, &handle);
+  if (opened == LIBUSB_ERROR_ACCESS) return Identification::Denied;
+  if (opened != LIBUSB_SUCCESS) return Identification::NoAnswer;
+  const Identification found = AskIdentification(handle);
+  libusb_close(handle);
+  return found;
 }
 
 struct Identified {
   std::vector<DeviceRef> devices;
-  std::uint32_t denied = 0;
+  std::vector<UsbLocation> denied;  // refused for lack of permission
 };
-
-// Opens the device to ask for the identification string; hubs and devices that cannot be opened are
-// not ours, and those refused for lack of permission are counted in `denied`.
-bool IsIdentified(libusb_device* device, std::uint32_t& denied) {
-  libusb_device_handle* handle = nullptr;
-  if (IsHub(device)) return false;
-  const int opened = libusb_open(device, &handle);
-  if (opened == LIBUSB_ERROR_ACCESS) ++denied;
-  if (opened != LIBUSB_SUCCESS) return false;
-  const bool ours = Identifies(handle);
-  libusb_close(handle);
-  return ours;
-}
 
 // Asks every device but the hubs, or only the one at `only`.
 Identified FindIdentified(libusb_context* context, const std::optional<UsbLocation>& only) {
@@ -105,8 +113,11 @@ Identified FindIdentified(libusb_context* context, const std::optional<UsbLocati
   const DeviceList list(context);
   for (libusb_device* device : list.devices()) {
     if (only && LocationOf(device) != *only) continue;
-    if (IsIdentified(device, found.denied))
+    const Identification identification = Identify(device);
+    if (identification == Identification::Ours)
       found.devices.emplace_back(libusb_ref_device(device), &libusb_unref_device);
+    else if (identification == Identification::Denied)
+      found.denied.push_back(LocationOf(device));
   }
   return found;
 }
@@ -188,7 +199,7 @@ bool LibusbTransport::OpenPipe() {
   if (handle_ != nullptr) return true;
   if (context_ == nullptr) return false;
   const Identified found = FindIdentified(context_, location_);
-  denied_ = found.denied;
+  denied_ = static_cast<std::uint32_t>(found.denied.size());
   if (found.devices.size() != 1) return false;
   libusb_device* device = found.devices.front().get();
   const std::optional<BulkEndpoints> endpoints = FindBulkEndpoints(device);
@@ -257,7 +268,7 @@ class LibusbBus final : public UsbBus {
 
   UsbSurvey Survey() override {
     const Identified found = FindIdentified(context_, std::nullopt);
-    UsbSurvey survey{{}, found.denied};
+    UsbSurvey survey{{}, static_cast<std::uint32_t>(found.denied.size())};
     for (const DeviceRef& device : found.devices) survey.devices.push_back(EntryOf(device.get()));
     std::sort(survey.devices.begin(), survey.devices.end(), InBusOrder);
     return survey;
@@ -275,10 +286,19 @@ class LibusbBus final : public UsbBus {
     bool arrived;
   };
 
+  // An arrival whose identification failed, asked again while it stays plugged.
+  struct Pending {
+    DeviceRef device;
+    int tries;
+    std::chrono::steady_clock::time_point next;
+  };
+
   static int LIBUSB_CALL OnHotplug(libusb_context*, libusb_device* device, libusb_hotplug_event event,
                                    void* bus);
   void StartWatching();
+  std::chrono::steady_clock::time_point NextPending() const;
   UsbChanges TakeEvents();
+  void AskPending(UsbChanges& changes);
   UsbChanges SurveyChanges();
 
   libusb_context* context_;
@@ -287,7 +307,10 @@ class LibusbBus final : public UsbBus {
   bool hotplugRegistered_ = false;
   std::mutex eventsMutex_;
   std::deque<Event> events_;
-  std::set<std::string> surveyed_;  // without hot-plug: the identified devices at the last survey
+  std::vector<Pending> pending_;
+  // Without hot-plug: the identified devices, and those denied, at the last survey.
+  std::set<std::string> surveyed_;
+  std::set<std::string> deniedSurveyed_;
   std::chrono::steady_clock::time_point nextSurvey_{};
 };
 
@@ -327,13 +350,19 @@ UsbChanges LibusbBus::WaitForChanges(std::chrono::milliseconds timeout) {
       const std::lock_guard lock(eventsMutex_);
       if (!events_.empty()) break;
     }
-    const auto left = deadline - std::chrono::steady_clock::now();
+    const auto left = std::min(deadline, NextPending()) - std::chrono::steady_clock::now();
     if (left <= std::chrono::steady_clock::duration::zero()) break;
     const auto micro = std::chrono::duration_cast<std::chrono::microseconds>(left).count();
     timeval wait{static_cast<time_t>(micro / 1000000), static_cast<suseconds_t>(micro % 1000000)};
     libusb_handle_events_timeout_completed(context_, &wait, nullptr);
   }
   return TakeEvents();
+}
+
+std::chrono::steady_clock::time_point LibusbBus::NextPending() const {
+  auto next = std::chrono::steady_clock::time_point::max();
+  for (const Pending& pending : pending_) next = std::min(next, pending.next);
+  return next;
 }
 
 UsbChanges LibusbBus::TakeEvents() {
@@ -343,26 +372,56 @@ UsbChanges LibusbBus::TakeEvents() {
     events.swap(events_);
   }
   UsbChanges changes;
-  std::uint32_t denied = 0;  // a station has no use for it: such a device never arrives
-  for (const Event& event : events) {
-    if (!event.arrived)
-      changes.left.push_back(LocationOf(event.device.get()));
-    else if (IsIdentified(event.device.get(), denied))
-      changes.arrived.push_back(EntryOf(event.device.get()));
+  for (Event& event : events) {
+    if (event.arrived) {
+      pending_.push_back({std::move(event.device), 0, std::chrono::steady_clock::now()});
+      continue;
+    }
+    std::erase_if(pending_, [&](const Pending& pending) { return pending.device.get() == event.device.get(); });
+    changes.left.push_back(LocationOf(event.device.get()));
   }
+  AskPending(changes);
   return changes;
+}
+
+void LibusbBus::AskPending(UsbChanges& changes) {
+  const auto now = std::chrono::steady_clock::now();
+  for (auto pending = pending_.begin(); pending != pending_.end();) {
+    if (pending->next > now) {
+      ++pending;
+      continue;
+    }
+    libusb_device* device = pending->device.get();
+    const Identification found = Identify(device);
+    if (found == Identification::Ours) {
+      changes.arrived.push_back(EntryOf(device));
+    } else if (found != Identification::NotOurs && ++pending->tries < kIdentificationTries) {
+      pending->next = now + kIdentificationRetryInterval;
+      ++pending;
+      continue;
+    } else if (found == Identification::Denied) {
+      changes.denied.push_back(LocationOf(device));
+    }
+    pending = pending_.erase(pending);
+  }
 }
 
 UsbChanges LibusbBus::SurveyChanges() {
   UsbChanges changes;
-  std::set<std::string> now;
-  for (const UsbDeviceEntry& device : Survey().devices) {
-    now.insert(device.location.Text());
-    if (!surveyed_.contains(device.location.Text())) changes.arrived.push_back(device);
+  const Identified found = FindIdentified(context_, std::nullopt);
+  std::set<std::string> now, denied;
+  for (const DeviceRef& device : found.devices) {
+    const UsbDeviceEntry entry = EntryOf(device.get());
+    now.insert(entry.location.Text());
+    if (!surveyed_.contains(entry.location.Text())) changes.arrived.push_back(entry);
   }
   for (const std::string& before : surveyed_)
     if (!now.contains(before)) changes.left.push_back(*UsbLocation::Parse(before));
+  for (const UsbLocation& location : found.denied)
+    if (denied.insert(location.Text()).second && !deniedSurveyed_.contains(location.Text()))
+      changes.denied.push_back(location);
   surveyed_ = std::move(now);
+  deniedSurveyed_ = std::move(denied);
   return changes;
 }
 

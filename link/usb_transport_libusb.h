@@ -18,6 +18,11 @@ inline constexpr unsigned kUsbTransferTimeoutMilliseconds = 5000;
 // How often the buses are surveyed for changes where libusb offers no hot-plug notifications.
 inline constexpr std::chrono::milliseconds kUsbSurveyInterval{250};
 
+// A device that arrives is asked for its identification this many times at most while it stays
+// plugged, this far apart, should it not answer (not ready yet, or its node not yet opened to us).
+inline constexpr int kIdentificationTries = 3;
+inline constexpr std::chrono::milliseconds kIdentificationRetryInterval{500};
+
 // The buses through a libusb context; nullptr when libusb cannot start. Each transport it hands out
 // has a context of its own, so that it may run on a thread of its own. Opening a transport claims
 // interface 0 (detaching a kernel driver bound to it) and takes the

@@ -16,6 +16,10 @@ bool MakeFolder(const std::string& path);
 bool DeleteFileAt(const std::string& path);
 // Removes an empty folder only.
 bool RemoveEmptyFolder(const std::string& path);
+// Makes a folder that did not exist before, named `prefix` and six random characters, that only this
+// user may enter (mode 0700); its name, or "" when none could be made. POSIX only: Windows stages in
+// the dialog's own folder and makes none of these.
+std::string MakeNewPrivateFolder(const std::string& prefix);
 
 // A flash image on disk: a firmware image opened for reading, or a staging or dump file created for
 // writing. Neither is shared with other openers while it is open; it is closed at the latest when
@@ -26,6 +30,9 @@ class ImageFile {
   static ImageFile OpenForReading(const std::string& path);
   // Write access, no sharing, normal attributes; an existing file is truncated.
   static ImageFile CreateForWriting(const std::string& path);
+  // Write access for this user alone; nothing may have the name yet, not even a link, so nothing
+  // that was there is followed, truncated or written.
+  static ImageFile CreateNew(const std::string& path);
 
   ImageFile() = default;
   ~ImageFile() { Close(); }

@@ -62,16 +62,22 @@ class Win32Sleeper final : public Sleeper {
 };
 #endif
 
+// Where the update stages the image. The dialog's: `folder`, made when missing and otherwise used as
+// it is, and `file` in it, replaced. Made per run (the Linux front ends, `newFolderPrefix` set): every
+// staging makes a folder of its own, new, named the prefix and six random characters, that only this
+// user may enter, and creates `file` in it as a new file; `folder` and `file` name them until the
+// staging is removed, and nothing after.
 struct StagingPaths {
   std::string folder;
   std::string file;
+  std::string newFolderPrefix{};
 };
 
 // The program's staging folder and file; the doubled slashes are part of the names.
 inline const StagingPaths kProgramStaging = {"C://Program BinFile", "C://Program BinFile//b167h.bin"};
 
-// A folder `name` in the system's temporary folder ($TMPDIR), and the staging file in it: where the
-// front ends on Linux stage the image, each run in a folder of its own. POSIX only.
+// Staging made per run in the system's temporary folder ($TMPDIR, else /tmp), in folders named `name`,
+// a dash and six random characters: where the front ends on Linux stage the image. POSIX only.
 StagingPaths StagingInTemporaryFolder(const std::string& name);
 
 // What every operation works with: the dialog's members and user interface, and the seams to the

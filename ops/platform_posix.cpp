@@ -33,6 +33,17 @@ bool RemoveEmptyFolder(const std::string& path) {
   return rmdir(path.c_str()) == 0;
 }
 
+std::string MakeNewPrivateFolder(const std::string& prefix) {
+  std::string name = prefix + "XXXXXX";
+  return mkdtemp(name.data()) != nullptr ? name : "";
+}
+
+StagingPaths StagingInTemporaryFolder(const std::string& name) {
+  const char* temp = std::getenv("TMPDIR");
+  const std::string folder = temp != nullptr && FolderExists(temp) ? temp : "/tmp";
+  return {"", "", folder + "/" + name + "-"};
+}
+
 ImageFile ImageFile::OpenForReading(const std::string& path) {
   const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (descriptor < 0) return {};
@@ -46,6 +57,11 @@ ImageFile ImageFile::OpenForReading(const std::string& path) {
 
 ImageFile ImageFile::CreateForWriting(const std::string& path) {
   const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return descriptor < 0 ? ImageFile() : ImageFile(descriptor);
+}
+
+ImageFile ImageFile::CreateNew(const std::string& path) {
+  const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   return descriptor < 0 ? ImageFile() : ImageFile(descriptor);
 }
 
@@ -76,14 +92,6 @@ bool ImageFile::WriteAll(std::span<const std::uint8_t> data) {
 void ImageFile::Close() {
   if (isOpen()) close(static_cast<int>(handle_));
   handle_ = kNoFile;
-}
-
-StagingPaths StagingInTemporaryFolder(const std::string& name) {
-  const char* variable = std::getenv("TMPDIR");
-  std::string folder = variable != nullptr && *variable != '\0' ? variable : "/tmp";
-  if (!folder.ends_with('/')) folder += '/';
-  folder += name;
-  return {folder, folder + "/b167h.bin"};
 }
 
 }  // namespace hnx

@@ -30,6 +30,10 @@ bool RemoveEmptyFolder(const std::string& path) {
   return RemoveDirectoryW(WideFileName(path).c_str()) != 0;
 }
 
+std::string MakeNewPrivateFolder(const std::string&) {
+  return "";
+}
+
 namespace {
 
 HANDLE AsHandle(std::intptr_t handle) {
@@ -50,6 +54,11 @@ ImageFile ImageFile::OpenForReading(const std::string& path) {
 ImageFile ImageFile::CreateForWriting(const std::string& path) {
   return ImageFile(FromHandle(
       CreateFileW(WideFileName(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
+}
+
+ImageFile ImageFile::CreateNew(const std::string& path) {
+  return ImageFile(FromHandle(
+      CreateFileW(WideFileName(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)));
 }
 
 bool ImageFile::ReadExactly(std::span<std::uint8_t> buffer) {

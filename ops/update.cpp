@@ -24,14 +24,30 @@ constexpr std::uint32_t kOpenWaitSeconds = 30;
 constexpr std::uint32_t kMarkerBlockFromEnd = 32;
 constexpr std::uint32_t kMarkerLength = 5;
 
+bool MadePerRun(const StagingPaths& staging) {
+  return !staging.newFolderPrefix.empty();
+}
+
+// The staging's folder, and its file created for writing. A folder that cannot be made leaves no file
+// name, so the image check after it fails to open the file.
+ImageFile CreateStagingFile(StagingPaths& staging) {
+  if (MadePerRun(staging)) {
+    staging.folder = MakeNewPrivateFolder(staging.newFolderPrefix);
+    staging.file = staging.folder.empty() ? "" : staging.folder + "/b167h.bin";
+    return staging.folder.empty() ? ImageFile() : ImageFile::CreateNew(staging.file);
+  }
+  if (!FolderExists(staging.folder)) MakeFolder(staging.folder);
+  return ImageFile::CreateForWriting(staging.file);
+}
+
 // Each failed step is reported and the next is still tried; whatever could not be written leaves
 // the staging file short, which the image check after it rejects.
-void WriteEmbeddedImage(ImageResource& image, DialogUi& ui, const std::string& stagingFile) {
+void WriteEmbeddedImage(ImageResource& image, DialogUi& ui, StagingPaths& staging) {
   if (!image.Find()) ui.ShowAppMessage(kResourceNotFound);
   if (!image.Load()) ui.ShowAppMessage(kResourceNotLoaded);
   const std::uint8_t* bytes = image.Lock();
   if (bytes == nullptr) ui.ShowAppMessage(kResourceNotLocked);
-  ImageFile file = ImageFile::CreateForWriting(stagingFile);
+  ImageFile file = CreateStagingFile(staging);
   if (bytes != nullptr) static_cast<void>(file.WriteAll({bytes, image.Size()}));
 }
 
@@ -46,8 +62,7 @@ bool StageImage(OperationContext& context) {
   DialogUi& ui = context.ui;
   ui.ControlsToMembers();
   ui.ControlsToMembers();
-  if (!FolderExists(context.staging.folder)) MakeFolder(context.staging.folder);
-  WriteEmbeddedImage(context.image, ui, context.staging.file);
+  WriteEmbeddedImage(context.image, ui, context.staging);
   context.state.m_strImagePath = context.staging.file;
 
   const std::optional<ChipProfile> chip = SelectChip(context);
@@ -172,7 +187,11 @@ Message UpdateRun::CompareAndFinish() {
 }  // namespace
 
 void RunUpdate(OperationContext& context) {
-  if (!StageImage(context)) return;
+  if (!StageImage(context)) {
+    // A folder made for this run alone has no one else to remove it.
+    if (MadePerRun(context.staging)) RemoveStaging(context);
+    return;
+  }
   context.ui.SetProgressPos(0);
   context.state.m_nProgressStep = 0;
   context.ui.ControlsToMembers();
@@ -197,6 +216,8 @@ void RemoveStaging(OperationContext& context) {
   if (PathExists(staging.folder)) DeleteFileAt(staging.file);
   // Only an empty folder goes: anything else someone put there is kept.
   if (FolderExists(staging.folder)) RemoveEmptyFolder(staging.folder);
+  // Once gone, a name made for this run is another's to take: it is never touched again.
+  if (MadePerRun(staging)) context.staging.folder = context.staging.file = "";
 }
 
 void ThreadSleeper::Sleep(std::uint32_t milliseconds) {

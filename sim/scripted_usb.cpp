@@ -413,7 +413,9 @@ void ScriptedDevice::Control(Urb& urb, const std::uint8_t* buffer, std::uint32_t
   const bool identification = buffer[0] == 0x80 && buffer[1] == 6 &&
                               Le16(buffer + 2) == (3 << 8 | kIdentificationDescriptorIndex) &&
                               Le16(buffer + 4) == kIdentificationLanguage;
-  if (!identification || setup_.kind != ScriptedDeviceSetup::Kind::Ours) {
+  if (identification) ++counts_.identifications;
+  if (!identification || setup_.kind != ScriptedDeviceSetup::Kind::Ours ||
+      counts_.identifications <= setup_.refusedIdentifications) {
     urb.status = -EPIPE;
     return;
   }
@@ -589,7 +591,9 @@ std::string ScriptedUsb::MakePipeNode(const std::string& devnode) {
   return path;
 }
 
+// umockdev keeps a node's handler while a program may hold the node, so no number is given twice.
 std::string ScriptedUsb::NextDevnode(std::uint8_t bus) {
+  if (nextDevnum_[bus] == 255) throw std::logic_error("bus " + std::to_string(bus) + " has no device number left");
   char node[32];
   std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03d", bus, ++nextDevnum_[bus]);
   return node;
@@ -698,14 +702,18 @@ void ScriptedUsb::Remove(ScriptedDevice& device) {
 
 RunningProgram ScriptedUsb::Start(const std::string& program, const std::vector<std::string>& args,
                                   const std::string& folder, const std::vector<std::string>& added) {
-  std::vector<std::string> environment = added;
+  std::vector<std::string> environment;
+  std::string preload = "LD_PRELOAD=libumockdev-preload.so.0";
+  for (const std::string& entry : added)
+    if (entry.starts_with("LD_PRELOAD=")) preload += ":" + entry.substr(entry.find('=') + 1);
+    else environment.push_back(entry);
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string_view text(*entry);
     if (text.starts_with("LD_PRELOAD=") || text.starts_with("ASAN_OPTIONS=") || text.starts_with("TMPDIR=")) continue;
     environment.emplace_back(text);
   }
   const char* asan = std::getenv("ASAN_OPTIONS");
-  environment.push_back("LD_PRELOAD=libumockdev-preload.so.0");
+  environment.push_back(preload);
   environment.push_back(std::string("ASAN_OPTIONS=") + (asan != nullptr ? std::string(asan) + ":" : "") +
                         "verify_asan_link_order=0");
   environment.push_back("TMPDIR=" + folder);

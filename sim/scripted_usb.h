@@ -53,11 +53,14 @@ struct ScriptedDeviceSetup {
   std::uint64_t answeredTransfers = std::numeric_limits<std::uint64_t>::max();
   bool unpluggedAfterAnswers = false;
   bool kernelDriverBound = false;  // a driver holds interface 0 until the program detaches it
+  // The first so many requests for the identification string stall, as from a device not yet ready.
+  std::uint32_t refusedIdentifications = 0;
 };
 
 // How often the program asked a device for each thing, over all the times it was plugged.
 struct UsbRequestCounts {
   std::uint64_t bulkTransfers = 0;  // submitted, answered or not
+  std::uint32_t identifications = 0;  // requests for the identification string, answered or not
   std::uint32_t claims = 0;
   std::uint32_t releases = 0;
   std::uint32_t detaches = 0;
@@ -178,7 +181,7 @@ class ScriptedUsb {
 
   // Starts `program` with `args` under the preload library, its output in `folder` (also its
   // TMPDIR; programs running side by side need folders of their own), with `environment`
-  // ("NAME=value") added. As root it runs without the capability to override file modes, so that
+  // ("NAME=value") added; an LD_PRELOAD there is preloaded after umockdev's. As root it runs without the capability to override file modes, so that
   // mode 000 refuses it.
   RunningProgram Start(const std::string& program, const std::vector<std::string>& args, const std::string& folder,
                        const std::vector<std::string>& environment = {});

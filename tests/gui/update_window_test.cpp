@@ -40,6 +40,7 @@ struct FakeDevice {
   UsbLocation location;
   sim::SimDevice sim;
   std::function<void(std::uint64_t)> beforeTransfer;
+  std::function<void()> beforeClose;
 };
 
 class FakeTransport final : public UsbTransport {
@@ -47,7 +48,9 @@ class FakeTransport final : public UsbTransport {
   FakeTransport(FakeDevice* device, std::uint32_t denied) : device_(device), denied_(denied) {}
   bool OpenPipe() override { return device_ != nullptr && device_->sim.OpenPipe() != 0; }
   void ClosePipe() override {
-    if (device_ != nullptr) device_->sim.ClosePipe();
+    if (device_ == nullptr) return;
+    if (device_->beforeClose) device_->beforeClose();
+    device_->sim.ClosePipe();
   }
   bool BulkWrite(const std::uint8_t* data, std::uint32_t length, std::uint32_t& count) override {
     Before();
@@ -68,10 +71,12 @@ class FakeTransport final : public UsbTransport {
   std::uint64_t transfers_ = 0;
 };
 
-// The identified devices, in order, and how many others could not be opened for lack of permission.
+// The identified devices, in order, and how many others could not be opened for lack of permission,
+// at the survey and then while the transport waits for a device.
 class FakeUsb final : public UsbBus {
  public:
-  FakeUsb(std::vector<FakeDevice*> devices, std::uint32_t denied) : devices_(std::move(devices)), denied_(denied) {}
+  FakeUsb(std::vector<FakeDevice*> devices, std::uint32_t denied, std::uint32_t deniedLater)
+      : devices_(std::move(devices)), denied_(denied), deniedLater_(deniedLater) {}
   UsbSurvey Survey() override {
     UsbSurvey survey{{}, denied_};
     for (const FakeDevice* device : devices_) survey.devices.push_back({device->location, "12 Mbit/s"});
@@ -81,13 +86,14 @@ class FakeUsb final : public UsbBus {
     FakeDevice* found = nullptr;
     for (FakeDevice* device : devices_)
       if (location ? device->location == *location : devices_.size() == 1) found = device;
-    return std::make_unique<FakeTransport>(found, denied_);
+    return std::make_unique<FakeTransport>(found, deniedLater_);
   }
   UsbChanges WaitForChanges(std::chrono::milliseconds) override { return {}; }  // the window never waits
 
  private:
   std::vector<FakeDevice*> devices_;
   std::uint32_t denied_;
+  std::uint32_t deniedLater_;
 };
 
 struct Box {
@@ -175,11 +181,11 @@ class UpdateWindowTest : public ::testing::Test {
   }
 
   // The window over the devices added so far; no bus at all when `withUsb` is false.
-  UpdateWindow& Open(std::uint32_t denied = 0, bool withUsb = true) {
+  UpdateWindow& Open(std::uint32_t denied = 0, bool withUsb = true, std::uint32_t deniedLater = 0) {
     std::vector<FakeDevice*> devices;
     for (const auto& device : devices_) devices.push_back(device.get());
-    gui::WindowEngine engine{withUsb ? std::make_unique<FakeUsb>(devices, denied) : nullptr, &sleeper_, staging_,
-                             EmbeddedImage()};
+    gui::WindowEngine engine{withUsb ? std::make_unique<FakeUsb>(devices, denied, deniedLater) : nullptr,
+                             &sleeper_, staging_, EmbeddedImage()};
     window_ = std::make_unique<UpdateWindow>(std::move(engine));
     window_->show();
     return *window_;
@@ -195,11 +201,19 @@ class UpdateWindowTest : public ::testing::Test {
     ASSERT_TRUE(finished.wait(kRunTimeoutMs));
   }
 
-  bool StagingLeft() const { return std::filesystem::exists(staging_.folder); }
+  // The staged images in folders made for the runs, and the folders.
+  std::size_t Staged(const std::string& name = "") const {
+    std::size_t found = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(temp_.Path("")))
+      if (entry.path().filename().string().starts_with("hnx-update-gui-"))
+        found += name.empty() || std::filesystem::exists(entry.path() / name);
+    return found;
+  }
+  bool StagingLeft() const { return Staged() > 0; }
 
   User user_;
   TempFolder temp_;
-  StagingPaths staging_{temp_.Path("staging"), temp_.Path("staging") + "/b167h.bin"};
+  StagingPaths staging_{"", "", temp_.Path("hnx-update-gui-")};
   RecordingSleeper sleeper_;
   std::vector<std::unique_ptr<FakeDevice>> devices_;
   std::unique_ptr<UpdateWindow> window_;
@@ -242,22 +256,26 @@ TEST_F(UpdateWindowTest, UpdateProgramsTheEmbeddedImageWithTheButtonDisabledAndT
 TEST_F(UpdateWindowTest, NoDeviceNoPermissionAndNoLibusbEachShowTheirBoxAndGiveTheButtonBack) {
   struct Case {
     const char* name;
-    std::uint32_t denied;
+    std::uint32_t denied;       // at the survey
+    std::uint32_t deniedLater;  // while the update waits for a device
     bool withUsb;
     Box box;
     std::vector<std::uint32_t> waits;
   };
   const std::vector<Case> cases = {
       // The dialog's own: it waits 30 seconds for a device, then times out.
-      {"no device", 0, true, BoxOf(kTimeOut, QMessageBox::Critical), std::vector<std::uint32_t>(31, 1000)},
-      {"no permission", 2, true, {kDialogCaption, UsbPermissionText(2), QMessageBox::Critical}, {}},
-      {"no libusb", 0, false, {kDialogCaption, gui::kNoUsbText, QMessageBox::Critical}, {}},
+      {"no device", 0, 0, true, BoxOf(kTimeOut, QMessageBox::Critical), std::vector<std::uint32_t>(31, 1000)},
+      {"no permission", 2, 2, true, {kDialogCaption, UsbPermissionText(2), QMessageBox::Critical}, {}},
+      // One plugged in while it waited: named as hnx-update names it.
+      {"no permission for one plugged in meanwhile", 0, 1, true,
+       {kDialogCaption, UsbPermissionText(1), QMessageBox::Critical}, std::vector<std::uint32_t>(31, 1000)},
+      {"no libusb", 0, 0, false, {kDialogCaption, gui::kNoUsbText, QMessageBox::Critical}, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     user_.boxes.clear();
     sleeper_.waits.clear();
-    Open(c.denied, c.withUsb);
+    Open(c.denied, c.withUsb, c.deniedLater);
     ClickUpdateAndWait();
     EXPECT_THAT(user_.boxes, ElementsAre(c.box));
     EXPECT_EQ(sleeper_.waits, c.waits);
@@ -276,7 +294,7 @@ TEST_F(UpdateWindowTest, ATransferFailingMidwayShowsItsBoxThenReleasesTheDeviceA
   bool pipeOpenAtBox = false, stagedAtBox = false;
   user_.onBox = [&] {
     pipeOpenAtBox = device.sim.pipeOpen();
-    stagedAtBox = std::filesystem::exists(staging_.file);
+    stagedAtBox = Staged("b167h.bin") == 1;
   };
 
   ClickUpdateAndWait();
@@ -353,6 +371,26 @@ TEST_F(UpdateWindowTest, ClosingDuringARunAsksAndStopsCleanlyOnlyWhenTold) {
       EXPECT_EQ(Bar().value(), 2048);
     }
   }
+}
+
+// Once the outcome box is answered the run only lets go of the device and the staging: closing the
+// window then asks nothing, and it closes as soon as the run has ended.
+TEST_F(UpdateWindowTest, ClosingRightAfterTheOutcomeAsksNothingAndClosesOnceTheDeviceIsReleased) {
+  FakeDevice& device = AddDevice("1-1");
+  Gate gate;
+  device.beforeClose = [&gate] { gate.WaitHere(); };
+  UpdateWindow& window = Open();
+  QSignalSpy finished(&window, &UpdateWindow::updateFinished);
+  QTest::mouseClick(&UpdateButton(), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return gate.reached(); }, kRunTimeoutMs));
+
+  EXPECT_FALSE(window.close());  // the run still holds the device
+  gate.Open();
+  ASSERT_TRUE(finished.wait(kRunTimeoutMs));
+  EXPECT_THAT(user_.boxes, ElementsAre(BoxOf(kUpdateSucceeded, QMessageBox::Information)));
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_EQ(TraceLines(device.sim).back(), "close");
+  EXPECT_FALSE(StagingLeft());
 }
 
 // The window going away during a run (the application quitting) stops the run and waits for it; the

@@ -8,8 +8,10 @@
 #include <filesystem>
 #include <fstream>
 #include <numeric>
+#include <set>
 
 #include "link/isp.h"
+#include "ops/files.h"
 #include "support/rig.h"
 
 namespace hnx::test {
@@ -320,6 +322,62 @@ TEST(Staging, IsRemovedFileAndFolderButNothingElse) {
   EXPECT_FALSE(fs::exists(staging.file));
   EXPECT_EQ(FileBytes(keep), std::vector<std::uint8_t>{'k'});
 }
+
+#if !defined(_WIN32)  // Windows stages in the dialog's folder only
+// Staging made per run never takes a name that exists: a file, a link to a file outside or a link to
+// nothing is left as it was, never followed, truncated or written.
+TEST(Staging, ANewFileTakesNoNameThatExists) {
+  TempFolder temp;
+  const std::string outside = temp.Path("outside.bin");
+  std::ofstream(outside) << "keep";
+  const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> cases = {
+      {"file", [](const std::string& name) { std::ofstream(name) << "old"; }},
+      {"link to a file", [&](const std::string& name) { fs::create_symlink(outside, name); }},
+      {"link to nothing", [&](const std::string& name) { fs::create_symlink(temp.Path("nothing"), name); }},
+  };
+  for (const auto& [what, make] : cases) {
+    SCOPED_TRACE(what);
+    const std::string name = temp.Path(std::string("taken ") + what);
+    make(name);
+    EXPECT_FALSE(hnx::ImageFile::CreateNew(name).isOpen());
+  }
+  EXPECT_EQ(FileBytes(outside), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
+  EXPECT_FALSE(fs::exists(temp.Path("nothing")));
+}
+
+// Each update stages in a folder of its own, made new and closed to others, beside one that a
+// prefix would name; the folder goes at the end, whatever the outcome, and nothing else is touched.
+TEST(Staging, MadePerRunIsANewPrivateFolderForEveryRunAndGoesAfterIt) {
+  OpsRig rig;
+  const std::string prefix = rig.temp->Path("hnx-update-");
+  rig.context.staging = {"", "", prefix};
+  fs::create_directory(prefix);  // the prefix alone names no staging
+  const std::string outside = rig.MakeFile("outside.bin", std::vector<std::uint8_t>{'k'});
+  fs::create_symlink(outside, prefix + "/b167h.bin");
+  std::set<std::string> folders;
+  rig.ui.onEvent = [&](const std::string& event) {
+    if (!event.starts_with("message ")) return;  // each run's outcome, shown while it holds the staging
+    const StagingPaths& staging = rig.context.staging;
+    folders.insert(staging.folder);
+    EXPECT_EQ(staging.folder.rfind(prefix, 0), 0u);
+    EXPECT_EQ(staging.folder.size(), prefix.size() + 6);
+    EXPECT_EQ(fs::status(staging.folder).permissions(), fs::perms::owner_all);
+    EXPECT_EQ(fs::status(staging.file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(FileBytes(staging.file), rig.image.bytes);
+  };
+  RunUpdate(rig.context);
+  rig.device.faults().openFailures = -1;
+  RunUpdate(rig.context);
+  rig.image.bytes.resize(0xFFFF);  // staging itself fails
+  RunUpdate(rig.context);
+  EXPECT_EQ(rig.ui.messages, (std::vector{kUpdated, kTimeOut, kReadFailed}));
+  EXPECT_EQ(folders.size(), 3u);
+  for (const std::string& folder : folders) EXPECT_FALSE(fs::exists(folder));
+  EXPECT_EQ(rig.context.staging.folder, "");
+  EXPECT_EQ(FileBytes(outside), std::vector<std::uint8_t>{'k'});
+  EXPECT_TRUE(fs::is_symlink(prefix + "/b167h.bin"));
+}
+#endif
 
 // The update and Verify compare the whole image, up to its last byte, after reading it all back; the
 // blank check stops at the first block that is not blank.

@@ -114,6 +114,15 @@ class UsbCliTest : public ::testing::Test {
     return Masked(usb_.Run(program_, args, temp_.Path(""), environment));
   }
 
+  // Waits until the program has written `lines` lines of output.
+  bool WaitForLines(std::size_t lines, std::chrono::milliseconds timeout) const {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (FileLines(temp_.Path("out")).size() < lines)
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      else std::this_thread::sleep_for(1ms);
+    return true;
+  }
+
   std::string WriteImage(const std::string& name, const std::vector<std::uint8_t>& bytes) {
     const std::string path = temp_.Path(name);
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -392,6 +401,146 @@ TEST_F(UsbCliTest, StationRunsEachDeviceOncePerAttachment) {
   EXPECT_EQ(nearMiss.counts().claims, 0u);
   EXPECT_EQ(nearMiss.counts().bulkTransfers, 0u);
   ExpectNoStaging();
+}
+
+// A device that leaves while it waits for its place (--jobs 1) leaves the queue; plugged in again, it
+// is queued once and runs once.
+TEST_F(UsbCliTest, AStationRunsADeviceThatLeftWhileWaitingOnceWhenItComesBack) {
+  ASSERT_TRUE(ScriptedUsb::SendsUevents()) << "run under LD_PRELOAD=libumockdev-preload.so.0";
+  RunningProgram station = Start({"--station", "--jobs", "1", "--count", "3", "--chip", "ZB4420", "erase"});
+  ASSERT_TRUE(station.WaitForOutput("Waiting for devices\u2026", kPatience));
+  ScriptedDeviceSetup slow = Small(Device("1-1"));
+  slow.wireMicroseconds = 3000;  // holds the one place while the other comes and goes
+  ScriptedDevice& first = usb_.Add(slow);
+  ASSERT_TRUE(first.WaitForTransfers(1, kPatience));
+  ScriptedDevice& waiting = usb_.Add(Small(Device("1-2")));
+  const auto identified = [](std::uint32_t times) {
+    return [times](const sim::UsbRequestCounts& counts) { return counts.identifications >= times; };
+  };
+  ASSERT_TRUE(waiting.WaitUntil(identified(1), kPatience));
+  usb_.Remove(waiting);
+  usb_.Replug(waiting);
+  ASSERT_TRUE(waiting.WaitUntil(identified(2), kPatience));
+  ASSERT_EQ(waiting.counts().claims, 0u) << "the first device ended before the second came back";
+  ASSERT_TRUE(station.WaitForOutput("1-2: Mass Erase Command Succeeded !", kPatience));
+  usb_.Add(Small(Device("1-3")));
+  const ProgramRun result = Masked(station.Wait());
+  EXPECT_EQ(result.code, 0);
+  EXPECT_EQ(result.out.back(), "3 of 3 devices succeeded");
+  EXPECT_THAT(LinesOf(result.out, "1-2"),
+              ElementsAre("16384 bytes erased and checked blank in T s (R KiB/s)", "Mass Erase Command Succeeded !"));
+  EXPECT_EQ(waiting.counts().claims, 1u);
+  EXPECT_EQ(first.counts().claims, 1u);
+}
+
+// A station names the udev rule for devices it may not open, once for each: for those there when it
+// starts, and for one plugged in later. A device that does not answer its first identification
+// request (not ready yet) is asked again while it stays plugged, and runs.
+TEST_F(UsbCliTest, AStationNamesTheUdevRuleOncePerDeviceAndAsksAnUnreadyDeviceAgain) {
+  ASSERT_TRUE(ScriptedUsb::SendsUevents()) << "run under LD_PRELOAD=libumockdev-preload.so.0";
+  usb_.Add(Device("1-2", Kind::NoPermission));
+  RunningProgram station = Start({"--station", "--count", "1", "--chip", "ZB4420", "erase"});
+  ASSERT_TRUE(station.WaitForOutput(kPermissionText, kPatience));
+  usb_.Add(Device("1-4", Kind::NoPermission));
+  ScriptedDeviceSetup unready = Small(Device("1-3"));
+  unready.refusedIdentifications = 1;
+  ScriptedDevice& late = usb_.Add(unready);
+  ASSERT_TRUE(station.WaitForOutput("1-3: Mass Erase Command Succeeded !", kPatience));
+  const ProgramRun result = Masked(station.Wait());
+  EXPECT_EQ(result.code, 0);
+  EXPECT_THAT(result.err, ElementsAre(kPermissionText, kPermissionText));
+  EXPECT_THAT(result.out, ElementsAre("Waiting for devices\u2026", "1-3: 16384 bytes erased and checked blank in T s (R KiB/s)",
+                                      "1-3: Mass Erase Command Succeeded !", "1 of 1 device succeeded"));
+  EXPECT_EQ(late.counts().claims, 1u);
+}
+
+// The staging of a run is made new. Names that a run's folder once had, made in advance by someone
+// else as a folder holding the staged file's name as a link to a file outside, or as a folder that may
+// not be written, are neither followed nor used, and the runs succeed in folders of their own.
+TEST_F(UsbCliTest, AStationsStagingTakesNoNameMadeInAdvance) {
+  ASSERT_TRUE(ScriptedUsb::SendsUevents()) << "run under LD_PRELOAD=libumockdev-preload.so.0";
+  const std::string victim = WriteImage("victim.bin", {'k', 'e', 'e', 'p'});
+  RunningProgram station = Start({"--station", "--count", "2", "--chip", "ZB4420", "update"});
+  ASSERT_TRUE(station.WaitForOutput("Waiting for devices\u2026", kPatience));
+  const std::string linked = temp_.Path("hnx-update-" + std::to_string(station.pid()) + "-1-1");
+  const std::string locked = temp_.Path("hnx-update-" + std::to_string(station.pid()) + "-1-2");
+  std::filesystem::create_directory(linked);
+  std::filesystem::create_symlink(victim, linked + "/b167h.bin");
+  std::filesystem::create_directory(locked);
+  std::filesystem::permissions(locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  usb_.Add(Small(Device("1-1")));
+  usb_.Add(Small(Device("1-2")));
+  const ProgramRun result = Masked(station.Wait());
+  EXPECT_EQ(result.code, 0);
+  EXPECT_EQ(result.out.back(), "2 of 2 devices succeeded");
+  EXPECT_EQ(FileBytes(victim), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
+  std::set<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(temp_.Path("")))
+    if (entry.path().filename().string().starts_with("hnx-update-")) left.insert(entry.path().string());
+  EXPECT_THAT(left, ElementsAre(linked, locked));
+  EXPECT_TRUE(std::filesystem::is_symlink(linked + "/b167h.bin"));
+  EXPECT_TRUE(std::filesystem::is_empty(locked));
+}
+
+// How many threads the process runs and how many memory mappings it has.
+std::pair<std::size_t, std::size_t> ThreadsAndMappings(pid_t pid) {
+  const std::string proc = "/proc/" + std::to_string(pid);
+  const auto threads = std::distance(std::filesystem::directory_iterator(proc + "/task"),
+                                     std::filesystem::directory_iterator());
+  return {static_cast<std::size_t>(threads), FileLines(proc + "/maps").size()};
+}
+
+// Every run's thread is joined as it ends: over a thousand attachments in a row the station keeps the
+// threads and memory mappings it had after the first ten.
+TEST_F(UsbCliTest, AThousandAttachmentsInARowLeaveThreadsAndMappingsWhereTheyWere) {
+  ASSERT_TRUE(ScriptedUsb::SendsUevents()) << "run under LD_PRELOAD=libumockdev-preload.so.0";
+  constexpr std::uint32_t kAttachments = 1000, kSettled = 10;
+  RunningProgram station = Start({"--station", "--count", std::to_string(kAttachments), "exit-isp"});
+  ASSERT_TRUE(station.WaitForOutput("Waiting for devices\u2026", kPatience));
+  // A device on each of ten buses, plugged in turn: a bus numbers no more than 255 plugs.
+  std::vector<ScriptedDevice*> devices;
+  std::pair<std::size_t, std::size_t> settled;
+  for (std::uint32_t attachment = 0; attachment < kAttachments; ++attachment) {
+    const std::uint32_t bus = attachment % 10, round = attachment / 10;
+    if (round == 0) devices.push_back(&usb_.Add(Device(std::to_string(bus + 1) + "-1")));
+    else usb_.Replug(*devices[bus]);
+    // The exit frame, the run's one transfer; then the run lets go and its line is written.
+    ASSERT_TRUE(devices[bus]->WaitForTransfers(round + 1, kPatience)) << attachment;
+    ASSERT_TRUE(WaitForLines(attachment + 2, kPatience)) << attachment;
+    usb_.Remove(*devices[bus]);
+    if (attachment + 1 == kSettled) settled = ThreadsAndMappings(station.pid());
+  }
+  const std::pair<std::size_t, std::size_t> after = ThreadsAndMappings(station.pid());
+  const ProgramRun result = station.Wait();
+  EXPECT_EQ(result.code, 0);
+  EXPECT_EQ(result.out.back(), "1000 of 1000 devices succeeded");
+  // A run whose line is out may still be ending; the station joins it at its next turn.
+  EXPECT_LE(after.first, settled.first + 1);
+  EXPECT_LE(after.second, settled.second + 4);
+}
+
+// A run that the system will not start (no thread to be had) is that device's failure alone: its line
+// and code, while the station goes on to run the next device.
+TEST_F(UsbCliTest, ARunThatCannotStartIsThatDevicesFailureAlone) {
+  ASSERT_TRUE(ScriptedUsb::SendsUevents()) << "run under LD_PRELOAD=libumockdev-preload.so.0";
+  if (program_ != HNX_CLI_PROGRAM) GTEST_SKIP() << "a sanitizer's runtime in the program makes its threads";
+  const std::string refusing = temp_.Path("no threads");
+  RunningProgram station = usb_.Start(program_, {"--station", "--count", "2", "--chip", "ZB4420", "erase"},
+                                      temp_.Path(""), {std::string("LD_PRELOAD=") + HNX_THREAD_REFUSAL,
+                                                       "HNX_REFUSE_THREADS_WHILE=" + refusing});
+  ASSERT_TRUE(station.WaitForOutput("Waiting for devices\u2026", kPatience));
+  std::ofstream{refusing};
+  ScriptedDevice& refused = usb_.Add(Small(Device("1-1")));
+  ASSERT_TRUE(station.WaitForOutput("1-1: Can't start the run: Resource temporarily unavailable", kPatience));
+  std::filesystem::remove(refusing);
+  ScriptedDevice& next = usb_.Add(Small(Device("1-2")));
+  const ProgramRun result = Masked(station.Wait());
+  EXPECT_EQ(result.code, 71);
+  EXPECT_THAT(result.err, ElementsAre("1-1: Can't start the run: Resource temporarily unavailable",
+                                      "1 of 2 devices succeeded"));
+  EXPECT_EQ(refused.counts().claims, 0u);
+  EXPECT_EQ(next.counts().claims, next.counts().releases);
+  EXPECT_EQ(LinesOf(result.out, "1-2").back(), "Mass Erase Command Succeeded !");
 }
 
 // A station interrupted while no device runs ends as its results say.
