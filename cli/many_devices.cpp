@@ -16,6 +16,7 @@ constexpr std::chrono::milliseconds kStationPoll{100};
 
 // The summary line, its JSON object and the exit code of the runs' codes in their order.
 int Summarize(ConsoleUi& ui, const std::vector<int>& codes, StopFlag stop) {
+  ui.BeforeOutcome({});  // the summary is no device's run: it leaves no record
   const auto succeeded = static_cast<std::size_t>(std::ranges::count(codes, kSuccess));
   int code = kSuccess;
   if (StopRequested(stop) && std::ranges::count(codes, kStopped) > 0) {
@@ -25,12 +26,6 @@ int Summarize(ConsoleUi& ui, const std::vector<int>& codes, StopFlag stop) {
     code = *failed;
   }
   return ui.Finish(std::to_string(succeeded) + " of " + CountText(codes.size()) + " succeeded", code);
-}
-
-// A device that a stop kept from starting.
-int NotStarted(const CommandLine& line, const UsbLocation& location, ConsoleOutput& output) {
-  ConsoleUi ui(line.file, line.progress, line.quiet, output, location.Text());
-  return ui.Finish(kInterrupted.text, kStopped);
 }
 
 }  // namespace
@@ -47,7 +42,7 @@ int RunOnEveryDevice(const CommandLine& line, ConsoleUi& ui, const Prepared& pre
   const auto worker = [&] {
     for (std::size_t i; (i = next++) < devices;) {
       const UsbLocation& location = survey.devices[i].location;
-      codes[i] = StopRequested(stop) ? NotStarted(line, location, output)
+      codes[i] = StopRequested(stop) ? NotStartedOnListedDevice(line, prepared, location, output)
                                      : RunOnListedDevice(line, prepared, usb, location, output, stop);
     }
   };
@@ -100,7 +95,7 @@ class Station {
   // A stop keeps the waiting devices from starting; the running ones stop by themselves.
   void DropWaiting() {
     const std::lock_guard lock(mutex_);
-    for (const Entry& entry : waiting_) codes_[entry.index] = NotStarted(line_, entry.location, output_);
+    for (const Entry& entry : waiting_) codes_[entry.index] = NotStartedOnListedDevice(line_, prepared_, entry.location, output_);
     finished_ += waiting_.size();
     waiting_.clear();
   }
