@@ -304,7 +304,7 @@ TEST_F(UpdateWindowTest, EachRunAppendsItsRecordBeforeItsOutcomeShows) {
     std::uint64_t bytes;
   };
   const std::vector<Case> cases = {{"", kUpdateSucceeded.text, 0, 0x20000},
-                                   {"fail-transfer=1500", kFlashWriteFailure.text, 74, 499 * 64},
+                                   {"fail-transfer=1500", kFlashWriteFailure.text, 74, 498 * 64},
                                    {nullptr, gui::kNoUsbText, 69, 0}};
   recordPath_ = temp_.Path("records.jsonl");
   for (const Case& c : cases) {
