@@ -103,7 +103,8 @@ std::optional<int> Prepare(const CommandLine& line, const ChipProfile& chip, Con
     const std::optional<std::vector<std::uint8_t>> content = ReadWholeFile(line.file);
     if (!content) return ui.Finish(kOpenFileError.text, kNoImageFile);
     prepared.record.image = IdentifyImage(line.file, *content);
-    if (const std::optional<int> refused = RefuseUnexpectedImage(line, *prepared.record.image, ui)) return refused;
+    if (const std::optional<int> refused = RefuseUnexpectedImage(line, *prepared.record.image, ui))
+      return refused;
     auto decoded = DecodeImage(*content, chip.imageSize);
     if (const auto* fault = std::get_if<ImageError>(&decoded)) {
       std::string where = line.file;
@@ -115,7 +116,8 @@ std::optional<int> Prepare(const CommandLine& line, const ChipProfile& chip, Con
     prepared.image = std::move(std::get<DecodedImage>(decoded).bytes);
   } else if (line.command == Command::Update) {
     prepared.record.image = IdentifyImage(kEmbeddedImageSource, EmbeddedImage());
-    if (const std::optional<int> refused = RefuseUnexpectedImage(line, *prepared.record.image, ui)) return refused;
+    if (const std::optional<int> refused = RefuseUnexpectedImage(line, *prepared.record.image, ui))
+      return refused;
   }
   if (!line.logPath.empty() && !RunsOnSeveralDevices(line)) return OpenLog(line.logPath, ui, prepared.log);
   return std::nullopt;
@@ -302,7 +304,7 @@ int RunCommand(const CommandLine& line, std::FILE* out, std::FILE* err, StopFlag
   Prepared prepared;
   prepared.record = RecordHeaderOf(line);
   DeviceRunRecord record(prepared.record, line.device.empty() ? std::nullopt : std::optional(line.device));
-  RecordAtOutcome(ui, record);
+  if (line.command != Command::List) RecordAtOutcome(ui, record);  // list runs on no device
   const ChipLookup chip = LookUpChip(line.chip);
   if (chip.status != ChipLookupStatus::Found) return ui.Finish(ChipLookupFailure(chip).text, kBadImageData);
   if (const std::optional<int> failed = Prepare(line, chip.profile, ui, prepared)) return *failed;

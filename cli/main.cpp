@@ -18,12 +18,14 @@ constexpr const char* kExitCodes =
     "  0   success\n"
     "  1   the device answered but its content differs (verify mismatch, blank check failed)\n"
     "  64  bad command line\n"
-    "  65  bad image data: wrong size, malformed HEX or S-record, data outside the chip, unknown chip type, or\n"
+    "  65  bad image data: wrong size, malformed HEX or S-record, data outside the chip, unknown chip type, "
+    "or\n"
     "      a SHA-256 other than --expect-sha256\n"
     "  66  image file missing or unreadable\n"
     "  69  no device: the library cannot be loaded or lacks an entry point, or opening timed out\n"
     "  74  a transfer with the device failed, or the output file or a record could not be written\n"
-    "  130 interrupted (SIGINT or SIGTERM): stopped at a block boundary, the device released and still in ISP mode\n"
+    "  130 interrupted (SIGINT or SIGTERM): stopped at a block boundary, the device released and still in "
+    "ISP mode\n"
     "Image files are raw binary, Intel HEX or Motorola S-record, told apart by their content.";
 
 }  // namespace
@@ -35,7 +37,8 @@ int main(int argc, char** argv) {
   hnx::cli::CommandLine line;
 
   CLI::App app{"Writes firmware into the flash of a microcontroller in ISP mode.", "hnx-update"};
-  app.set_version_flag("--version", hnx::cli::VersionText, "the version, and the embedded image's size and SHA-256");
+  app.set_version_flag("--version", hnx::cli::VersionText,
+                       "the version, and the embedded image's size and SHA-256");
   app.footer(kExitCodes);
   app.require_subcommand(1, 1);
   app.allow_windows_style_options(false);  // "/path" is a file, not an option
@@ -55,7 +58,8 @@ int main(int argc, char** argv) {
   app.add_option("--record", line.recordPath,
                  "append a production record per device run to this file: one JSON object per line, flushed "
                  "to the disk before the device's outcome is printed");
-  app.add_option("--operator", line.operatorName, "the operator named in the records (default: the login name)");
+  app.add_option("--operator", line.operatorName,
+                 "the operator named in the records (default: the login name)");
   app.add_option("--expect-sha256", line.expectSha256,
                  "refuse, before any transfer, an image (update, write, verify) whose SHA-256 is not HEX")
       ->type_name("HEX")

@@ -95,7 +95,8 @@ class Station {
   // A stop keeps the waiting devices from starting; the running ones stop by themselves.
   void DropWaiting() {
     const std::lock_guard lock(mutex_);
-    for (const Entry& entry : waiting_) codes_[entry.index] = NotStartedOnListedDevice(line_, prepared_, entry.location, output_);
+    for (const Entry& entry : waiting_)
+      codes_[entry.index] = NotStartedOnListedDevice(line_, prepared_, entry.location, output_);
     finished_ += waiting_.size();
     waiting_.clear();
   }

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <string>
 #include <span>
+#include <string>
 #include <thread>
 #include <vector>
 

@@ -146,17 +146,23 @@ std::optional<BulkEndpoints> FindBulkEndpoints(libusb_device* device) {
 
 // The device's ids and place, and its serial number string (ASCII) when its descriptor names one.
 DeviceFacts FactsOf(libusb_device* device, libusb_device_handle* handle) {
-  DeviceFacts facts{LocationOf(device).Text(), 0, 0, libusb_get_bus_number(device),
-                    libusb_get_device_address(device), SpeedText(libusb_get_device_speed(device)), std::nullopt};
+  DeviceFacts facts{LocationOf(device).Text(),
+                    0,
+                    0,
+                    libusb_get_bus_number(device),
+                    libusb_get_device_address(device),
+                    SpeedText(libusb_get_device_speed(device)),
+                    std::nullopt};
   libusb_device_descriptor descriptor{};
   if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS) return facts;
   facts.vendorId = descriptor.idVendor;
   facts.productId = descriptor.idProduct;
   std::array<unsigned char, kStringDescriptorRoom> serial{};
   if (descriptor.iSerialNumber == 0) return facts;
-  const int length =
-      libusb_get_string_descriptor_ascii(handle, descriptor.iSerialNumber, serial.data(), static_cast<int>(serial.size()));
-  if (length >= 0) facts.serial.emplace(reinterpret_cast<const char*>(serial.data()), static_cast<std::size_t>(length));
+  const int length = libusb_get_string_descriptor_ascii(handle, descriptor.iSerialNumber, serial.data(),
+                                                        static_cast<int>(serial.size()));
+  if (length >= 0)
+    facts.serial.emplace(reinterpret_cast<const char*>(serial.data()), static_cast<std::size_t>(length));
   return facts;
 }
 

@@ -96,10 +96,13 @@ std::string AppendRecordLine(const std::string& path, const std::string& line) {
   do written = write(descriptor, line.data(), line.size());
   while (written < 0 && errno == EINTR);
   std::string failure;
-  if (written < 0) failure = ErrorText(errno);
-  else if (static_cast<std::size_t>(written) != line.size()) failure = "only part of the record was written";
+  if (written < 0)
+    failure = ErrorText(errno);
+  else if (static_cast<std::size_t>(written) != line.size())
+    failure = "only part of the record was written";
   // A pipe or a terminal has nothing to flush to a disk (EINVAL).
-  else if (fsync(descriptor) != 0 && errno != EINVAL) failure = ErrorText(errno);
+  else if (fsync(descriptor) != 0 && errno != EINVAL)
+    failure = ErrorText(errno);
   if (close(descriptor) != 0 && failure.empty() && errno != EINTR) failure = ErrorText(errno);
   return failure;
 }

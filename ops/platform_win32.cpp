@@ -108,9 +108,9 @@ std::string Utf8(const wchar_t* text, int length) {
 
 std::string ErrorText(DWORD error) {
   wchar_t* text = nullptr;
-  const DWORD length =
-      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string message = length > 0 ? Utf8(text, static_cast<int>(length)) : "error " + std::to_string(error);
   LocalFree(text);
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
@@ -122,8 +122,9 @@ std::string ErrorText(DWORD error) {
 
 // FILE_APPEND_DATA alone: every write lands at the end of the file, whoever else writes to it.
 std::string AppendRecordLine(const std::string& path, const std::string& line) {
-  const HANDLE file = CreateFileW(WideFileName(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file =
+      CreateFileW(WideFileName(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return ErrorText(GetLastError());
   DWORD written = 0;
   std::string failure;
@@ -131,7 +132,8 @@ std::string AppendRecordLine(const std::string& path, const std::string& line) {
     failure = ErrorText(GetLastError());
   else if (written != line.size())
     failure = "only part of the record was written";
-  else if (!FlushFileBuffers(file) && GetLastError() != ERROR_INVALID_HANDLE && GetLastError() != ERROR_INVALID_FUNCTION)
+  else if (!FlushFileBuffers(file) && GetLastError() != ERROR_INVALID_HANDLE &&
+           GetLastError() != ERROR_INVALID_FUNCTION)
     failure = ErrorText(GetLastError());
   CloseHandle(file);
   return failure;

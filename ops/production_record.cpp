@@ -96,7 +96,8 @@ std::string RecordLine(const ProductionRecord& record) {
   return line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-DeviceRunRecord::DeviceRunRecord(const RecordHeader& header, std::optional<std::string> device, TransferLog* next)
+DeviceRunRecord::DeviceRunRecord(const RecordHeader& header, std::optional<std::string> device,
+                                 TransferLog* next)
     : header_(header), device_(std::move(device)), next_(next) {}
 
 void DeviceRunRecord::Record(const TraceRecord& record) {

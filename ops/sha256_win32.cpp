@@ -20,8 +20,9 @@ HashFunction OneCallHash() {
 bool HashInSteps(BCRYPT_ALG_HANDLE algorithm, PUCHAR input, ULONG length, Sha256Digest& digest) {
   BCRYPT_HASH_HANDLE hash = nullptr;
   if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0))) return false;
-  const bool done = BCRYPT_SUCCESS(BCryptHashData(hash, input, length, 0)) &&
-                    BCRYPT_SUCCESS(BCryptFinishHash(hash, digest.data(), static_cast<ULONG>(digest.size()), 0));
+  const bool done =
+      BCRYPT_SUCCESS(BCryptHashData(hash, input, length, 0)) &&
+      BCRYPT_SUCCESS(BCryptFinishHash(hash, digest.data(), static_cast<ULONG>(digest.size()), 0));
   BCryptDestroyHash(hash);
   return done;
 }

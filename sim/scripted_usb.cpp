@@ -51,7 +51,9 @@ constexpr std::uint8_t kSerialIndex = 3;
 constexpr std::uint16_t kEnglish = 0x0409;
 
 // Device, configuration, interface 0 (vendor class) and its bulk OUT and IN endpoints.
-std::vector<std::uint8_t> DeviceDescriptors(std::uint16_t vendor, std::uint8_t deviceClass, std::uint8_t serialIndex = 0) {
+// clang-format off
+std::vector<std::uint8_t> DeviceDescriptors(std::uint16_t vendor, std::uint8_t deviceClass,
+                                            std::uint8_t serialIndex = 0) {
   return {18,   1,    0x00, 0x02, deviceClass, 0, 0, 64, static_cast<std::uint8_t>(vendor), static_cast<std::uint8_t>(vendor >> 8),
           0x29, 0x70, 0x00, 0x01, 0, 0, serialIndex, 1,
           9, 2, 32, 0, 1, 1, 0, 0x80, 50,
@@ -59,6 +61,7 @@ std::vector<std::uint8_t> DeviceDescriptors(std::uint16_t vendor, std::uint8_t d
           7, 5, kBulkOut, 2, 64, 0, 0,
           7, 5, kBulkIn, 2, 64, 0, 0};
 }
+// clang-format on
 
 std::vector<std::uint8_t> StringDescriptor(std::u16string_view text) {
   std::vector<std::uint8_t> descriptor{static_cast<std::uint8_t>(2 + 2 * text.size()), 3};
@@ -407,7 +410,8 @@ void ScriptedDevice::Bulk(Urb& urb, std::uint8_t endpoint, const std::uint8_t* b
 // request still on the wire is held until it comes off (by the clock, not on umockdev's thread),
 // as a poll of a real node would wait; the program then gets it at its time without asking again.
 void ScriptedDevice::Reap(Plug& plug, void* client) {
-  const auto own = std::find_if(plug.done.begin(), plug.done.end(), [client](const Urb& urb) { return urb.owner == client; });
+  const auto own =
+      std::find_if(plug.done.begin(), plug.done.end(), [client](const Urb& urb) { return urb.owner == client; });
   if (own == plug.done.end()) return Complete(client, -1, plug.gone ? ENODEV : EAGAIN);
   const Urb urb = std::move(*own);
   plug.done.erase(own);
@@ -638,8 +642,8 @@ void ScriptedUsb::PlugIn(ScriptedDevice& device) {
   }
 
   const bool ours = setup.kind != ScriptedDeviceSetup::Kind::Foreign;
-  AddRecord(testbed_, DeviceRecord(path, devnode, setup.speed,
-                                   DeviceDescriptors(ours ? 0x1234 : 0x0BDA, 0, setup.serial.empty() ? 0 : kSerialIndex)));
+  const std::uint8_t serial = setup.serial.empty() ? 0 : kSerialIndex;
+  AddRecord(testbed_, DeviceRecord(path, devnode, setup.speed, DeviceDescriptors(ours ? 0x1234 : 0x0BDA, 0, serial)));
 }
 
 void ScriptedUsb::Remove(ScriptedDevice& device) {

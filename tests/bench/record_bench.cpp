@@ -9,7 +9,13 @@ namespace hnx::test {
 namespace {
 
 RecordHeader Header(const std::string& path, const std::vector<std::uint8_t>& image) {
-  return {path, "station-7", "Ann Lee", "hnx-update 1.0.6", "update", "ZB29K702", IdentifyImage("embedded", image)};
+  return {path,
+          "station-7",
+          "Ann Lee",
+          "hnx-update 1.0.6",
+          "update",
+          "ZB29K702",
+          IdentifyImage("embedded", image)};
 }
 
 DeviceFacts Facts() {
@@ -40,7 +46,8 @@ void BM_RecordLine(benchmark::State& state) {
   const RecordHeader header = Header("", PatternImage(0x10000));
   DeviceRunRecord record(header, "1-4.2");
   record.DeviceOpened(Facts());
-  for (auto _ : state) benchmark::DoNotOptimize(RecordLine(record.Finish("Auto Command Succeeded !!", 0, 0x20000)));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(RecordLine(record.Finish("Auto Command Succeeded !!", 0, 0x20000)));
 }
 BENCHMARK(BM_RecordLine)->Unit(benchmark::kMicrosecond);
 

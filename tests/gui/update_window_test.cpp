@@ -179,8 +179,12 @@ class UpdateWindowTest : public ::testing::Test {
   UpdateWindow& Open(std::uint32_t denied = 0, bool withUsb = true) {
     std::vector<FakeDevice*> devices;
     for (const auto& device : devices_) devices.push_back(device.get());
-    gui::WindowEngine engine{withUsb ? std::make_unique<FakeUsb>(devices, denied) : nullptr, &sleeper_, staging_,
-                             EmbeddedImage(), nullptr, recordPath_};
+    gui::WindowEngine engine{withUsb ? std::make_unique<FakeUsb>(devices, denied) : nullptr,
+                             &sleeper_,
+                             staging_,
+                             EmbeddedImage(),
+                             nullptr,
+                             recordPath_};
     window_ = std::make_unique<UpdateWindow>(std::move(engine));
     window_->show();
     return *window_;
@@ -328,7 +332,8 @@ TEST_F(UpdateWindowTest, EachRunAppendsItsRecordBeforeItsOutcomeShows) {
     EXPECT_EQ(record.at("result"), c.result);
     EXPECT_EQ(record.at("code"), c.code);
     EXPECT_EQ(record.at("bytes"), c.bytes);
-    EXPECT_EQ(record.at("transfers"), c.faults == nullptr ? 0u : TransferCount(device.sim.trace()) - (c.code != 0));
+    EXPECT_EQ(record.at("transfers"),
+              c.faults == nullptr ? 0u : TransferCount(device.sim.trace()) - (c.code != 0));
   }
 }
 

@@ -32,7 +32,8 @@ using ::testing::ElementsAre;
 constexpr auto kPatience = 30s;
 constexpr char kFullSha[] = "0000000000000000000000000000000000000000000000000000000000000000";
 
-ScriptedDeviceSetup Device(const std::string& location, const std::string& serial = "", const std::string& faults = "") {
+ScriptedDeviceSetup Device(const std::string& location, const std::string& serial = "",
+                           const std::string& faults = "") {
   ScriptedDeviceSetup setup;
   setup.location = location;
   setup.serial = serial;
@@ -147,7 +148,8 @@ TEST_P(UsbRecord, LeavesOneLineWithTheRunsFacts) {
   }
   if (device != nullptr) device->ClearTrace();
   std::vector<std::string> args = {"--record", records_, "--operator", "Ann Lee", "--wait", "0"};
-  for (const std::string& arg : c.args) args.push_back(arg == "{image}" ? image_ : arg == "{dump}" ? temp_.Path("d") : arg);
+  for (const std::string& arg : c.args)
+    args.push_back(arg == "{image}" ? image_ : arg == "{dump}" ? temp_.Path("d") : arg);
   const auto started = std::chrono::system_clock::now();
   const ProgramRun run = Run(args);
   EXPECT_EQ(run.code, c.code);
@@ -155,9 +157,11 @@ TEST_P(UsbRecord, LeavesOneLineWithTheRunsFacts) {
   const std::vector<Json> records = Records();
   ASSERT_EQ(records.size(), 1u);
   const Json& record = records.front();
-  EXPECT_THAT(record.at("time").get<std::string>(), ::testing::MatchesRegex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}[.][0-9]{3}Z"));
+  EXPECT_THAT(record.at("time").get<std::string>(),
+              ::testing::MatchesRegex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}[.][0-9]{3}Z"));
   EXPECT_LE(std::abs(std::chrono::duration<double>(std::chrono::system_clock::now() - started).count() -
-                     record.at("duration_s").get<double>()), 1.0);
+                     record.at("duration_s").get<double>()),
+            1.0);
   EXPECT_EQ(record.at("host"), HostName());
   EXPECT_EQ(record.at("operator"), "Ann Lee");
   EXPECT_EQ(record.at("tool"), "hnx-update " HNX_VERSION);
@@ -175,7 +179,8 @@ TEST_P(UsbRecord, LeavesOneLineWithTheRunsFacts) {
     EXPECT_GT(record.at("usb").at("address"), 0);
     EXPECT_EQ(record.at("serial"), "SN-0042");
   } else {
-    for (const char* unknown : {"device", "usb", "serial"}) EXPECT_TRUE(record.at(unknown).is_null()) << unknown;
+    for (const char* unknown : {"device", "usb", "serial"})
+      EXPECT_TRUE(record.at(unknown).is_null()) << unknown;
   }
   EXPECT_EQ(record.at("transfers"), device != nullptr ? MovedTransfers(device->TraceLines()) : 0u);
   if (c.image == nullptr) {
@@ -220,7 +225,8 @@ TEST_F(UsbRecordTest, AllAndStationLeaveOneRecordPerDeviceRunNamingItsDevice) {
   ASSERT_TRUE(ScriptedUsb::SendsUevents()) << "run under LD_PRELOAD=libumockdev-preload.so.0";
   const std::vector<std::string> locations = {"1-1", "1-2", "1-3.1", "2-1"};
   std::vector<ScriptedDevice*> devices;
-  for (const std::string& location : locations) devices.push_back(&usb_.Add(Small(Device(location, "S/" + location))));
+  for (const std::string& location : locations)
+    devices.push_back(&usb_.Add(Small(Device(location, "S/" + location))));
   const ProgramRun all = Run({"--record", records_, "--all", "--jobs", "2", "--chip", "ZB4420", "erase"});
   EXPECT_EQ(all.code, 0);
   using Named = std::pair<std::string, std::string>;  // device, serial
@@ -235,9 +241,11 @@ TEST_F(UsbRecordTest, AllAndStationLeaveOneRecordPerDeviceRunNamingItsDevice) {
   for (ScriptedDevice* device : devices) usb_.Remove(*device);
   std::filesystem::remove(records_);
   sim::RunningProgram station = usb_.Start(
-      HNX_CLI_PROGRAM, {"--record", records_, "--station", "--count", "3", "--chip", "ZB4420", "erase"}, temp_.Path(""));
+      HNX_CLI_PROGRAM, {"--record", records_, "--station", "--count", "3", "--chip", "ZB4420", "erase"},
+      temp_.Path(""));
   ASSERT_TRUE(station.WaitForOutput("Waiting for devices\u2026", kPatience));
-  for (const std::string location : {"3-1", "3-2", "3-3"}) usb_.Add(Small(Device(location, "ST-" + location)));
+  for (const std::string location : {"3-1", "3-2", "3-3"})
+    usb_.Add(Small(Device(location, "ST-" + location)));
   EXPECT_EQ(station.Wait().code, 0);
   named.clear();
   for (const Json& record : Records()) named.emplace(record.at("device"), record.at("serial"));
@@ -250,7 +258,8 @@ TEST_F(UsbRecordTest, AllAndStationLeaveOneRecordPerDeviceRunNamingItsDevice) {
 // records come fast.)
 TEST_F(UsbRecordTest, TwoProgramsAppendingAtOnceLoseAndMixNoRecord) {
   for (int bus = 1; bus <= 2; ++bus)
-    for (int port = 1; port <= 100; ++port) usb_.Add(Device(std::to_string(bus) + "-" + std::to_string(port)));
+    for (int port = 1; port <= 100; ++port)
+      usb_.Add(Device(std::to_string(bus) + "-" + std::to_string(port)));
   std::vector<sim::RunningProgram> programs;
   for (const std::string name : {"a", "b"}) {
     std::filesystem::create_directory(temp_.Path(name));
@@ -262,7 +271,9 @@ TEST_F(UsbRecordTest, TwoProgramsAppendingAtOnceLoseAndMixNoRecord) {
   for (sim::RunningProgram& program : programs) EXPECT_EQ(program.Wait().code, 74);
   std::map<std::string, std::set<std::string>> devices;  // by operator
   for (const Json& record : Records()) {
-    EXPECT_EQ(record.at("result"), "Can't write the log file " + temp_.Path("absent/field." + record.at("device").get<std::string>() + ".log") + " !!");
+    EXPECT_EQ(record.at("result"),
+              "Can't write the log file " +
+                  temp_.Path("absent/field." + record.at("device").get<std::string>() + ".log") + " !!");
     devices[record.at("operator")].insert(record.at("device"));
   }
   EXPECT_EQ(FileLines(records_).size(), 400u);
@@ -279,10 +290,11 @@ TEST_F(UsbRecordTest, ARecordThatCannotBeWrittenIsReportedAndIsExitCode74UnlessT
   EXPECT_THAT(erased.err, ElementsAre("Can't write the record file /dev/full: No space left on device"));
   EXPECT_EQ(erased.out.back(), "Mass Erase Command Succeeded !");
 
-  const ProgramRun refused = Run({"--record", "/dev/full", "--chip", "ZB4420", "verify", temp_.Path("absent.bin")});
+  const ProgramRun refused =
+      Run({"--record", "/dev/full", "--chip", "ZB4420", "verify", temp_.Path("absent.bin")});
   EXPECT_EQ(refused.code, 66);
-  EXPECT_THAT(refused.err,
-              ElementsAre("Can't write the record file /dev/full: No space left on device", "Open file error !!"));
+  EXPECT_THAT(refused.err, ElementsAre("Can't write the record file /dev/full: No space left on device",
+                                       "Open file error !!"));
 }
 
 // The embedded image's size and hash: --version tells them, and JSON progress gives the run's image
@@ -292,17 +304,20 @@ TEST_F(UsbRecordTest, VersionAndJsonProgressGiveTheImagesHash) {
   const std::string size = std::to_string(FileBytes(HNX_FIRMWARE_IMAGE).size());
   const ProgramRun version = Run({"--version"});
   EXPECT_EQ(version.code, 0);
-  EXPECT_THAT(version.out, ElementsAre("hnx-update " HNX_VERSION, "embedded image: " + size + " bytes, SHA-256 " + sha));
+  EXPECT_THAT(version.out,
+              ElementsAre("hnx-update " HNX_VERSION, "embedded image: " + size + " bytes, SHA-256 " + sha));
 
   usb_.Add(Device("1-1"));
   for (const bool embedded : {true, false}) {
-    const ProgramRun run = Run(embedded ? std::vector<std::string>{"--progress", "json", "--expect-sha256", sha, "update"}
-                                        : std::vector<std::string>{"--progress", "json", "verify", image_});
+    const ProgramRun run =
+        Run(embedded ? std::vector<std::string>{"--progress", "json", "--expect-sha256", sha, "update"}
+                     : std::vector<std::string>{"--progress", "json", "verify", image_});
     ASSERT_FALSE(run.err.empty());
     EXPECT_EQ(Json::parse(run.err.front()),
-              Json({{"image", {{"source", embedded ? "embedded" : image_},
-                               {"size", embedded ? std::stoul(size) : 0x10000u},
-                               {"sha256", Sha256Sum(embedded ? HNX_FIRMWARE_IMAGE : image_)}}}}));
+              Json({{"image",
+                     {{"source", embedded ? "embedded" : image_},
+                      {"size", embedded ? std::stoul(size) : 0x10000u},
+                      {"sha256", Sha256Sum(embedded ? HNX_FIRMWARE_IMAGE : image_)}}}}));
   }
 }
 
