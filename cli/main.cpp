@@ -57,9 +57,11 @@ int main(int argc, char** argv) {
   app.add_flag("-q,--quiet", line.quiet, "only the outcome and what went wrong");
   app.add_option("--record", line.recordPath,
                  "append a production record per device run to this file: one JSON object per line, flushed "
-                 "to the disk before the device's outcome is printed");
+                 "to the disk before the device's outcome is printed")
+      ->type_name("FILE");
   app.add_option("--operator", line.operatorName,
-                 "the operator named in the records (default: the login name)");
+                 "the operator named in the records (default: the login name)")
+      ->type_name("NAME");
   app.add_option("--expect-sha256", line.expectSha256,
                  "refuse, before any transfer, an image (update, write, verify) whose SHA-256 is not HEX")
       ->type_name("HEX")
