@@ -120,12 +120,18 @@ std::string ErrorText(DWORD error) {
 
 }  // namespace
 
-// FILE_APPEND_DATA alone: every write lands at the end of the file, whoever else writes to it.
+// FILE_APPEND_DATA without write access: every write lands at the end of the file. The writes of
+// other handles, threads and processes wait for a lock of a byte far past any record, since not every
+// system (Wine) makes an append of one handle whole against another's.
 std::string AppendRecordLine(const std::string& path, const std::string& line) {
-  const HANDLE file =
-      CreateFileW(WideFileName(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = CreateFileW(WideFileName(path).c_str(), GENERIC_READ | FILE_APPEND_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr);
   if (file == INVALID_HANDLE_VALUE) return ErrorText(GetLastError());
+  OVERLAPPED lockedByte{};
+  lockedByte.Offset = 0xFFFFFFFF;
+  lockedByte.OffsetHigh = 0x7FFFFFFF;
+  const bool locked = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockedByte) != 0;
   DWORD written = 0;
   std::string failure;
   if (!WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr))
@@ -135,6 +141,7 @@ std::string AppendRecordLine(const std::string& path, const std::string& line) {
   else if (!FlushFileBuffers(file) && GetLastError() != ERROR_INVALID_HANDLE &&
            GetLastError() != ERROR_INVALID_FUNCTION)
     failure = ErrorText(GetLastError());
+  if (locked) UnlockFileEx(file, 0, 1, 0, &lockedByte);
   CloseHandle(file);
   return failure;
 }
