@@ -10,6 +10,7 @@
 #include "cli/device_run.h"
 #include "cli/many_devices.h"
 #include "cli/platform.h"
+#include "cli/run_record.h"
 #include "link/file_names.h"
 #include "ops/image_formats.h"
 #include "ops/messages.h"
@@ -114,6 +115,9 @@ std::optional<int> Prepare(const CommandLine& line, const ChipProfile& chip, Con
                    true);
       return ui.Finish(kFileReadFailed.text, kBadImageData);
     }
+    prepared.record.image = IdentifyImage(line.file, content);
+    if (const std::optional<int> refused = RefuseUnexpectedImage(line, *prepared.record.image, ui))
+      return refused;
     auto decoded = DecodeImage(content, chip.imageSize);
     if (const auto* fault = std::get_if<ImageError>(&decoded)) {
       std::string where = line.file;
@@ -123,6 +127,10 @@ std::optional<int> Prepare(const CommandLine& line, const ChipProfile& chip, Con
       return ui.Finish(kFileReadFailed.text, kBadImageData);
     }
     prepared.image = std::move(std::get<DecodedImage>(decoded).bytes);
+  } else if (line.command == Command::Update) {
+    prepared.record.image = IdentifyImage(kEmbeddedImageSource, EmbeddedImage());
+    if (const std::optional<int> refused = RefuseUnexpectedImage(line, *prepared.record.image, ui))
+      return refused;
   }
   if (!line.logPath.empty() && !RunsOnSeveralDevices(line)) return OpenLog(line.logPath, ui, prepared.log);
   return std::nullopt;
@@ -215,7 +223,7 @@ int RunWithLibrary(const CommandLine& line, ConsoleUi& ui, const Prepared& prepa
       return ui.Finish(lacking.back(), kNoDevice);
     }
   }
-  Operate(line, ui, prepared, {libraryPath, nullptr, prepared.log.get(), ""}, stop);
+  Operate(line, ui, prepared, {libraryPath, nullptr, prepared.oneDeviceLog, ""}, stop);
   return ui.Finish(line.command == Command::Read);
 }
 
@@ -253,7 +261,7 @@ int RunOnUsb(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, U
     if (!location)
       return ui.Finish(
           "--device takes BUS-PORT[.PORT...] as lsusb -t shows it, e.g. 1-4.2, not " + line.device, kUsage);
-    return RunOnDevice(line, ui, prepared, prepared.log.get(), usb, location, stop);
+    return RunOnDevice(line, ui, prepared, prepared.oneDeviceLog, usb, location, stop);
   }
   const UsbSurvey survey = usb.Survey();
   if (survey.devices.size() > 1) {
@@ -262,7 +270,7 @@ int RunOnUsb(const CommandLine& line, ConsoleUi& ui, const Prepared& prepared, U
         CountText(survey.devices.size()) + " attached: choose one with --device or every one with --all.",
         kUsage);
   }
-  return RunOnDevice(line, ui, prepared, prepared.log.get(), usb, std::nullopt, stop);
+  return RunOnDevice(line, ui, prepared, prepared.oneDeviceLog, usb, std::nullopt, stop);
 }
 
 #if defined(_WIN32)
@@ -288,10 +296,21 @@ std::string CountText(std::size_t count) {
 int RunOnListedDevice(const CommandLine& line, const Prepared& prepared, UsbBus& usb,
                       const UsbLocation& location, ConsoleOutput& output, StopFlag stop) {
   ConsoleUi ui(line.file, line.progress, line.quiet, output, location.Text());
+  DeviceRunRecord record(prepared.record, location.Text());
+  RecordAtOutcome(ui, record);
   std::unique_ptr<TransferLogFile> log;
   if (!line.logPath.empty())
     if (const std::optional<int> failed = OpenLog(LogPathOf(line.logPath, location), ui, log)) return *failed;
-  return RunOnDevice(line, ui, prepared, log.get(), usb, location, stop);
+  record.Forward(log.get());
+  return RunOnDevice(line, ui, prepared, &record, usb, location, stop);
+}
+
+int NotStartedOnListedDevice(const CommandLine& line, const Prepared& prepared, const UsbLocation& location,
+                             ConsoleOutput& output, const std::string& outcome, int code) {
+  ConsoleUi ui(line.file, line.progress, line.quiet, output, location.Text());
+  const DeviceRunRecord record(prepared.record, location.Text());
+  RecordAtOutcome(ui, record);
+  return ui.Finish(outcome, code);
 }
 
 int RunCommand(const CommandLine& line, std::FILE* out, std::FILE* err, StopFlag stop) {
@@ -300,10 +319,17 @@ int RunCommand(const CommandLine& line, std::FILE* out, std::FILE* err, StopFlag
   if (RunsOnSeveralDevices(line) && line.command == Command::Read)
     return ui.Finish("read writes one file: choose one device with --device.", kUsage);
 
+  // The run's own record: of its one device, or of a run on several that ends before any starts.
+  Prepared prepared;
+  prepared.record = RecordHeaderOf(line);
+  DeviceRunRecord record(prepared.record, line.device.empty() ? std::nullopt : std::optional(line.device));
+  if (line.command != Command::List) RecordAtOutcome(ui, record);  // list runs on no device
   const ChipLookup chip = LookUpChip(line.chip);
   if (chip.status != ChipLookupStatus::Found) return ui.Finish(ChipLookupFailure(chip).text, kBadImageData);
-  Prepared prepared;
   if (const std::optional<int> failed = Prepare(line, chip.profile, ui, prepared)) return *failed;
+  record.Forward(prepared.log.get());
+  prepared.oneDeviceLog = &record;
+  if (prepared.record.image) ui.EmitJson(ImageObject(*prepared.record.image));
 
   const bool choosesDevice = RunsOnSeveralDevices(line) || !line.device.empty();
   const std::unique_ptr<UsbBus> usb = line.library.empty() ? MakeSystemUsb() : nullptr;

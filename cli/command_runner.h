@@ -27,6 +27,9 @@ struct CommandLine {
   ProgressStyle progress = ProgressStyle::Auto;
   std::string logPath;
   bool quiet = false;
+  std::string recordPath;    // --record: a production record per device run appended to it; "": none
+  std::string operatorName;  // in the records; "": the login name
+  std::string expectSha256;  // the image's SHA-256 that the run insists on; "": any
 };
 
 // Runs the command to its end, or until `stop` is set, and returns the exit code; the outcome is on

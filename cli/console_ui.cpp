@@ -1,7 +1,6 @@
 #include "cli/console_ui.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <utility>
 
@@ -10,33 +9,9 @@
 namespace hnx::cli {
 namespace {
 
-struct OutcomeCode {
-  const Message* outcome;
-  int code;
-};
-
-// Every box an operation ends with, and the exit code it stands for.
-// clang-format off
-constexpr std::array<OutcomeCode, 25> kOutcomeCodes = {{
-    {&kUpdateSucceeded, kSuccess},     {&kMassEraseSucceeded, kSuccess},   {&kWriteSucceeded, kSuccess},
-    {&kVerifySucceeded, kSuccess},     {&kReadSucceeded, kSuccess},        {&kDownloadCompleted, kSuccess},
-    {&kReadProtectSucceeded, kSuccess}, {&kExitIspSucceeded, kSuccess},    {&kDeviceFound, kSuccess},
-    {&kVerifyFailure, kContentDiffers}, {&kMassEraseFailure, kContentDiffers},
-    {&kNoImagePath, kUsage},
-    {&kNoChipType, kBadImageData},     {&kUnknownChipType, kBadImageData},
-    {&kOpenFileError, kNoImageFile},   {&kFileReadFailed, kNoImageFile},
-    {&kTimeOut, kNoDevice},            {&kDeviceNotFound, kNoDevice},      {&kNoDeviceAttached, kNoDevice},
-    {&kWriteFailure, kTransferFailed}, {&kReadFailure, kTransferFailed},   {&kFlashWriteFailure, kTransferFailed},
-    {&kReadProtectFailure, kTransferFailed}, {&kDumpWriteFailed, kTransferFailed},
-    {&kInterrupted, kStopped},
-}};
-// clang-format on
-
 int CodeOf(const std::string& outcome, bool writesFile) {
   if (writesFile && outcome == kOpenFileError.text) return kTransferFailed;
-  for (const OutcomeCode& entry : kOutcomeCodes)
-    if (outcome == entry.outcome->text) return entry.code;
-  return kSoftware;
+  return ExitCodeOfOutcome(outcome);
 }
 
 const char* PhaseName(TransferPhase phase) {
@@ -171,9 +146,11 @@ std::string ConsoleUi::Headed(const std::string& text) const {
 }
 
 int ConsoleUi::Finish(const std::string& finalText, int code) {
+  // The device's outcome keeps its stream; the exit code may say more (a record not written).
+  const bool failed = code != kSuccess;
+  if (beforeOutcome_) code = beforeOutcome_(finalText, code);
   EndBar();
   if (!device_.empty() && progress_ == ProgressStyle::Bar) output_.SetLiveLine(device_, "");
-  const bool failed = code != kSuccess;
   std::vector<std::pair<bool, std::string>> printed;
   for (const Line& line : lines_)
     if (line.failure || !quiet_) printed.emplace_back(line.failure, Headed(line.text));

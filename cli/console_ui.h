@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,24 +12,15 @@
 
 #include "cli/console_output.h"
 #include "ops/dialog_ui.h"
+#include "ops/exit_codes.h"
 
 namespace hnx::cli {
 
 enum class ProgressStyle { Auto, Bar, Json, None };
 
-// What the program exits with.
-enum ExitCode : int {
-  kSuccess = 0,
-  kContentDiffers = 1,
-  kUsage = 64,
-  kBadImageData = 65,
-  kNoImageFile = 66,
-  kNoDevice = 69,
-  kSoftware = 70,
-  kOsError = 71,  // the system would not give what a run needs, a thread of its own
-  kTransferFailed = 74,
-  kStopped = 130,  // interrupted; as a shell reports a program ended by SIGINT
-};
+// What the program exits with (ops/exit_codes.h).
+using hnx::ExitCode;
+using enum hnx::ExitCode;
 
 using Json = nlohmann::ordered_json;
 
@@ -66,6 +58,12 @@ class ConsoleUi final : public DialogUi {
   void DescribeWork(std::string doneText) { workText_ = std::move(doneText); }
   // When the outcome is one of no device, `text` is shown in its place.
   void ReplaceNoDeviceOutcome(std::string text) { noDeviceOutcome_ = std::move(text); }
+  // Called as the run ends, before any of its lines is printed, with the outcome and its exit code;
+  // returns the exit code of the run (e.g. after its record could not be written). Empty: none.
+  using OutcomeHook = std::function<int(const std::string& outcome, int code)>;
+  void BeforeOutcome(OutcomeHook hook) { beforeOutcome_ = std::move(hook); }
+  // Flash bytes moved so far, both ways.
+  std::uint64_t BytesMoved() const { return std::uint64_t{programmed_} + read_; }
   // Ends the run with a final line of the front end's own, e.g. a file that cannot be read before
   // any operation ran.
   int Finish(const std::string& finalText, int code);
@@ -102,6 +100,7 @@ class ConsoleUi final : public DialogUi {
   std::uint32_t imageSize_ = 0;
   int livePercent_ = -1;
   std::string noDeviceOutcome_;
+  OutcomeHook beforeOutcome_;
   std::vector<Line> lines_;
   bool entryPointMissing_ = false;
   bool barOpen_ = false;

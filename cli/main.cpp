@@ -8,6 +8,8 @@
 
 #include "cli/command_runner.h"
 #include "cli/platform.h"
+#include "cli/run_record.h"
+#include "ops/production_record.h"
 
 namespace {
 
@@ -16,11 +18,14 @@ constexpr const char* kExitCodes =
     "  0   success\n"
     "  1   the device answered but its content differs (verify mismatch, blank check failed)\n"
     "  64  bad command line\n"
-    "  65  bad image data: wrong size, malformed HEX or S-record, data outside the chip, unknown chip type\n"
+    "  65  bad image data: wrong size (too short for the chip, or a file over 64 MiB), malformed HEX or\n"
+    "      S-record, data outside the chip, unknown chip type, or a SHA-256 other than --expect-sha256\n"
     "  66  image file missing or unreadable\n"
     "  69  no device: the library cannot be loaded or lacks an entry point, or opening timed out\n"
-    "  74  a transfer with the device failed, or the output file could not be written\n"
-    "  130 interrupted (SIGINT or SIGTERM): stopped at a block boundary, the device released and still in ISP mode\n"
+    "  71  (--station) the system would not start a device's run; the others go on\n"
+    "  74  a transfer with the device failed, or the output file or a record could not be written\n"
+    "  130 interrupted (SIGINT or SIGTERM): stopped at a block boundary, the device released and still in "
+    "ISP mode\n"
     "Image files are raw binary, Intel HEX or Motorola S-record, told apart by their content.";
 
 }  // namespace
@@ -32,7 +37,8 @@ int main(int argc, char** argv) {
   hnx::cli::CommandLine line;
 
   CLI::App app{"Writes firmware into the flash of a microcontroller in ISP mode.", "hnx-update"};
-  app.set_version_flag("--version", HNX_VERSION);
+  app.set_version_flag("--version", hnx::cli::VersionText,
+                       "the version, and the embedded image's size and SHA-256");
   app.footer(kExitCodes);
   app.require_subcommand(1, 1);
   app.allow_windows_style_options(false);  // "/path" is a file, not an option
@@ -49,6 +55,19 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--log", line.logPath, "append a line per transfer with the device to this file");
   app.add_flag("-q,--quiet", line.quiet, "only the outcome and what went wrong");
+  app.add_option("--record", line.recordPath,
+                 "append a production record per device run to this file: one JSON object per line, flushed "
+                 "to the disk before the device's outcome is printed")
+      ->type_name("FILE");
+  app.add_option("--operator", line.operatorName,
+                 "the operator named in the records (default: the login name)")
+      ->type_name("NAME");
+  app.add_option("--expect-sha256", line.expectSha256,
+                 "refuse, before any transfer, an image (update, write, verify) whose SHA-256 is not HEX")
+      ->type_name("HEX")
+      ->check([](const std::string& text) {
+        return hnx::IsSha256Text(text) ? std::string() : "a SHA-256 is 64 hexadecimal digits: " + text;
+      });
   CLI::Option* device =
       app.add_option("--device", line.device, "the USB device at BUS-PORT[.PORT...], as lsusb -t shows it (Linux)");
   CLI::Option* all =
@@ -99,6 +118,11 @@ int main(int argc, char** argv) {
   if (line.station && line.command != Command::Update && line.command != Command::Verify &&
       line.command != Command::Erase && line.command != Command::ExitIsp) {
     std::fprintf(stderr, "--station runs update, verify, erase or exit-isp.\n");
+    return hnx::cli::kUsage;
+  }
+  if (!line.expectSha256.empty() && line.command != Command::Update && line.command != Command::Write &&
+      line.command != Command::Verify) {
+    std::fprintf(stderr, "--expect-sha256 checks the image of update, write or verify.\n");
     return hnx::cli::kUsage;
   }
   return hnx::cli::RunCommand(line, stdout, stderr, hnx::cli::StopOnInterrupt());

@@ -48,21 +48,9 @@ class Results {
 
 // The summary line, its JSON object and the exit code.
 int Summarize(ConsoleUi& ui, const Results& results, StopFlag stop) {
+  ui.BeforeOutcome({});  // the summary is no device's run: it leaves no record
   return ui.Finish(std::to_string(results.succeeded()) + " of " + CountText(results.ended()) + " succeeded",
                    results.Code(stop));
-}
-
-// A device that a stop kept from starting.
-int NotStarted(const CommandLine& line, const UsbLocation& location, ConsoleOutput& output) {
-  ConsoleUi ui(line.file, line.progress, line.quiet, output, location.Text());
-  return ui.Finish(kInterrupted.text, kStopped);
-}
-
-// A device whose run the system would not start.
-int NotRun(const CommandLine& line, const UsbLocation& location, ConsoleOutput& output,
-           const std::system_error& error) {
-  ConsoleUi ui(line.file, line.progress, line.quiet, output, location.Text());
-  return ui.Finish(std::string("Can't start the run: ") + error.what(), kOsError);
 }
 
 }  // namespace
@@ -79,7 +67,8 @@ int RunOnEveryDevice(const CommandLine& line, ConsoleUi& ui, const Prepared& pre
   const auto worker = [&] {
     for (std::size_t i; (i = next++) < devices;) {
       const UsbLocation& location = survey.devices[i].location;
-      codes[i] = StopRequested(stop) ? NotStarted(line, location, output)
+      codes[i] = StopRequested(stop) ? NotStartedOnListedDevice(line, prepared, location, output,
+                                                                  kInterrupted.text, kStopped)
                                      : RunOnListedDevice(line, prepared, usb, location, output, stop);
     }
   };
@@ -150,7 +139,9 @@ class Station {
   // waited for.
   Results Finish() {
     std::unique_lock lock(mutex_);
-    for (const Entry& entry : waiting_) results_.Add(entry.arrival, NotStarted(line_, entry.location, output_));
+    for (const Entry& entry : waiting_) 
+      results_.Add(entry.arrival, NotStartedOnListedDevice(line_, prepared_, entry.location, output_,
+                                                           kInterrupted.text, kStopped));
     waiting_.clear();
     runEnded_.wait(lock, [this] { return running_ == 0; });
     lock.unlock();
@@ -179,7 +170,9 @@ class Station {
         ++running_;
       } catch (const std::system_error& error) {
         runs_.erase(id);
-        results_.Add(entry.arrival, NotRun(line_, entry.location, output_, error));
+        results_.Add(entry.arrival,
+                     NotStartedOnListedDevice(line_, prepared_, entry.location, output_,
+                                              std::string("Can't start the run: ") + error.what(), kOsError));
       }
     }
   }

@@ -15,6 +15,12 @@ std::unique_ptr<hnx::TransferLogFile> TransferLogNamedByEnvironment() {
   return std::make_unique<hnx::TransferLogFile>(path);
 }
 
+// HNX_RECORD names a file that gets a production record per run, as hnx-update --record writes it.
+std::string RecordFileNamedByEnvironment() {
+  const char* path = std::getenv("HNX_RECORD");
+  return path != nullptr ? path : "";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -24,7 +30,7 @@ int main(int argc, char** argv) {
   const std::unique_ptr<hnx::TransferLogFile> log = TransferLogNamedByEnvironment();
   hnx::gui::UpdateWindow window({hnx::MakeLibusbBus(), &sleeper,
                                  hnx::StagingInTemporaryFolder("hnx-update-gui"),
-                                 hnx::EmbeddedImage(), log.get()});
+                                 hnx::EmbeddedImage(), log.get(), RecordFileNamedByEnvironment()});
   window.show();
   return application.exec();
 }

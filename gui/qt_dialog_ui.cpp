@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QThread>
 #include <QWidget>
+#include <algorithm>
 #include <memory>
 
 #include "res/resource.h"
@@ -97,6 +98,7 @@ void QtDialogUi::Detach() {
 void QtDialogUi::ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
   std::string shownText = text, shownCaption = caption;
   if (edit_) edit_(shownText, shownCaption, icon);
+  if (beforeBox_) beforeBox_(shownText);
   OnGuiThreadAndWait([this, shownText, shownCaption, icon] {
     QMessageBox box(BoxIcon(icon), Text(shownCaption), Text(shownText), QMessageBox::Ok, &window_);
     box.exec();
@@ -111,6 +113,11 @@ void QtDialogUi::ShowAppMessage(const std::string& text) {
                     &window_);
     box.exec();
   });
+}
+
+void QtDialogUi::ShowTransferProgress(TransferPhase phase, std::uint32_t done, std::uint32_t) {
+  if (phase == TransferPhase::Program) programmed_ = std::max(programmed_, done);
+  if (phase == TransferPhase::Read) read_ = std::max(read_, done);
 }
 
 void QtDialogUi::EnableControl(int controlId, bool enable) {

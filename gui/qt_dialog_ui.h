@@ -5,6 +5,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -34,6 +35,12 @@ class QtDialogUi final : public DialogUi {
   void OnGuiThread(std::function<void()> call);
   // The window is going away: nothing waits for the GUI thread any more, and boxes are not shown.
   void Detach();
+  // Called with a box's text on the operation's thread before the box is shown (e.g. to write the
+  // run's record first); empty: none. Set and cleared by the thread that runs the operation.
+  void BeforeEachBox(std::function<void(const std::string& text)> hook) { beforeBox_ = std::move(hook); }
+  // Flash bytes moved, both ways, since the last reset; the operation's thread.
+  std::uint64_t BytesMoved() const { return std::uint64_t{programmed_} + read_; }
+  void ResetBytesMoved() { programmed_ = read_ = 0; }
 
   // Changes a message box's text, caption or icon before it shows.
   using MessageEdit = std::function<void(std::string& text, std::string& caption, MessageIcon& icon)>;
@@ -56,6 +63,7 @@ class QtDialogUi final : public DialogUi {
   // The window offers none of the engineering operations that open files: cancelled.
   FileChoice ChooseOpenFile(const FileDialogOptions&) override { return {}; }
   FileChoice ChooseSaveFile(const FileDialogOptions&) override { return {}; }
+  void ShowTransferProgress(TransferPhase phase, std::uint32_t done, std::uint32_t total) override;
 
  private:
   struct Control {
@@ -79,6 +87,11 @@ class QtDialogUi final : public DialogUi {
   std::mutex mutex_;
   std::condition_variable answered_;
   bool detached_ = false;
+
+  // The operation's thread only.
+  std::function<void(const std::string&)> beforeBox_;
+  std::uint32_t programmed_ = 0;
+  std::uint32_t read_ = 0;
 };
 
 }  // namespace hnx::gui

@@ -11,8 +11,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <utility>
 
+#include "ops/exit_codes.h"
 #include "ops/messages.h"
+#include "ops/production_record.h"
 #include "res/resource.h"
 
 namespace hnx::gui {
@@ -106,6 +109,30 @@ void UpdateWindow::StartUpdate() {
 }
 
 void UpdateWindow::Work() {
+  const RecordHeader header{engine_.recordPath,
+                            HostName(),
+                            LoginName(),
+                            "hnx-update-gui " HNX_VERSION,
+                            "update",
+                            state_.m_strChipType,
+                            IdentifyImage(kEmbeddedImageSource, engine_.image)};
+  DeviceRunRecord record(header, std::nullopt, engine_.transferLog);
+  // The run's one box is its outcome; its record goes first. The window's own boxes before a run
+  // say that there is no device to run on.
+  bool recorded = false;
+  std::string recordFailure;
+  ui_.ResetBytesMoved();
+  ui_.BeforeEachBox([&](const std::string& text) {
+    if (std::exchange(recorded, true)) return;
+    const int code = ExitCodeOfOutcome(text);
+    recordFailure = record.Write(text, code == kSoftware ? kNoDevice : code, ui_.BytesMoved());
+  });
+  Run(record);
+  ui_.BeforeEachBox({});
+  if (!recordFailure.empty()) ui_.ShowMessage(recordFailure, kDialogCaption, MessageIcon::Error);
+}
+
+void UpdateWindow::Run(TransferLog& log) {
   if (!engine_.usb) {
     ui_.ShowMessage(kNoUsbText, kDialogCaption, MessageIcon::Error);
     return;
@@ -130,7 +157,7 @@ void UpdateWindow::Work() {
   SpanImage image(engine_.image);
   OperationContext context{state_, ui_, libraries, "", hubs, image, *engine_.sleeper, engine_.staging};
   context.transport = transport.get();
-  context.transferLog = engine_.transferLog;
+  context.transferLog = &log;
   context.stop = &stop_;
   // As hnx-update says it: the wait found devices, but none that this user may open.
   ui_.EditMessages([&transport](std::string& text, std::string& caption, MessageIcon&) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -28,6 +29,7 @@ struct WindowEngine {
   StagingPaths staging;
   std::span<const std::uint8_t> image;  // the embedded image
   TransferLog* transferLog = nullptr;   // told of every transfer when set
+  std::string recordPath;               // a production record per run appended to it; "": none
 };
 
 // The texts of the window's own: what the dialog never had to say.
@@ -58,7 +60,8 @@ class UpdateWindow final : public QWidget {
 
  private:
   void StartUpdate();
-  void Work();  // on the worker thread
+  void Work();  // on the worker thread: the run, and its record before its outcome shows
+  void Run(TransferLog& log);
   void EndUpdate();
   bool AskToStop();
 

@@ -37,6 +37,8 @@ bool TransferLibrary::OpenPipe() {
   const bool opened = transport_ != nullptr ? transport_->OpenPipe() : openPipe_() != 0;
   Log({TraceRecord::Call::OpenPipe, 0, 0, opened, {}});
   if (!opened) return false;
+  if (log_ != nullptr && transport_ != nullptr)
+    if (const std::optional<DeviceFacts> facts = transport_->facts()) log_->DeviceOpened(*facts);
   pipeOpen_ = true;
   return true;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,8 @@ class Transport {
   virtual void ClosePipe() = 0;
   virtual bool BulkWrite(const std::uint8_t* data, std::uint32_t length, std::uint32_t& count) = 0;
   virtual bool BulkRead(std::uint8_t* buffer, std::uint32_t length, std::uint32_t& count) = 0;
+  // The device whose pipe is open; nothing where the transport cannot tell.
+  virtual std::optional<DeviceFacts> facts() const { return std::nullopt; }
 };
 
 class TransferLibrary {

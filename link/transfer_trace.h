@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,11 +25,24 @@ struct TraceRecord {
 // One line, e.g. "write 10 10 1 28 00 00 00 00 00 40 00 40 00" (link/PROTOCOL.md, "The transfer log").
 std::string FormatTraceRecord(const TraceRecord& record);
 
+// What a transport knows of the device whose pipe it opened: where it sits and what it says it is.
+struct DeviceFacts {
+  std::string location;  // "1-4.2"
+  std::uint16_t vendorId = 0;
+  std::uint16_t productId = 0;
+  std::uint8_t bus = 0;
+  std::uint8_t address = 0;
+  std::string speed;                  // "12 Mbit/s"
+  std::optional<std::string> serial;  // the serial number string, when the device has one
+};
+
 // Where the binding reports each call it makes.
 class TransferLog {
  public:
   virtual ~TransferLog() = default;
   virtual void Record(const TraceRecord& record) = 0;
+  // The pipe was opened to this device (transports that know it); after its "open" record.
+  virtual void DeviceOpened(const DeviceFacts& /*facts*/) {}
 };
 
 // Appends each line to a file and flushes it at once, so that a run that dies keeps its log.

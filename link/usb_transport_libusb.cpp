@@ -155,6 +155,28 @@ std::optional<BulkEndpoints> FindBulkEndpoints(libusb_device* device) {
   return endpoints;
 }
 
+// The device's ids and place, and its serial number string (ASCII) when its descriptor names one.
+DeviceFacts FactsOf(libusb_device* device, libusb_device_handle* handle) {
+  DeviceFacts facts{LocationOf(device).Text(),
+                    0,
+                    0,
+                    libusb_get_bus_number(device),
+                    libusb_get_device_address(device),
+                    SpeedText(libusb_get_device_speed(device)),
+                    std::nullopt};
+  libusb_device_descriptor descriptor{};
+  if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS) return facts;
+  facts.vendorId = descriptor.idVendor;
+  facts.productId = descriptor.idProduct;
+  std::array<unsigned char, kStringDescriptorRoom> serial{};
+  if (descriptor.iSerialNumber == 0) return facts;
+  const int length = libusb_get_string_descriptor_ascii(handle, descriptor.iSerialNumber, serial.data(),
+                                                        static_cast<int>(serial.size()));
+  if (length >= 0)
+    facts.serial.emplace(reinterpret_cast<const char*>(serial.data()), static_cast<std::size_t>(length));
+  return facts;
+}
+
 // Each transport has a libusb context of its own, so that its synchronous transfers are completed by
 // its own thread only: with several devices' threads on one context, one thread may complete, and
 // touch, a transfer that its owner has already seen done and freed (libusb before 1.0.27).
@@ -181,6 +203,7 @@ class LibusbTransport final : public UsbTransport {
     return Transfer(endpoints_.in, buffer, length, count);
   }
   std::uint32_t deniedAtLastOpen() const override { return denied_; }
+  std::optional<DeviceFacts> facts() const override { return facts_; }
 
  private:
   bool Claim();
@@ -193,6 +216,7 @@ class LibusbTransport final : public UsbTransport {
   BulkEndpoints endpoints_;
   bool driverDetached_ = false;
   std::uint32_t denied_ = 0;
+  std::optional<DeviceFacts> facts_;
 };
 
 bool LibusbTransport::OpenPipe() {
@@ -208,6 +232,7 @@ bool LibusbTransport::OpenPipe() {
     return false;
   }
   endpoints_ = *endpoints;
+  facts_ = FactsOf(device, handle_);
   if (Claim()) return true;
   CloseDevice();
   return false;

@@ -1,13 +1,18 @@
-// The operations' calls into a POSIX system: files and folders, the temporary folder.
+// The operations' calls into a POSIX system: files and folders, the temporary folder, the production
+// record's file and names.
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <system_error>
+#include <vector>
 
 #include "ops/files.h"
 #include "ops/operations.h"
+#include "ops/production_record.h"
 
 namespace hnx {
 
@@ -92,6 +97,50 @@ bool ImageFile::WriteAll(std::span<const std::uint8_t> data) {
 void ImageFile::Close() {
   if (isOpen()) close(static_cast<int>(handle_));
   handle_ = kNoFile;
+}
+
+namespace {
+
+std::string ErrorText(int error) {
+  return std::error_code(error, std::generic_category()).message();
+}
+
+}  // namespace
+
+std::string AppendRecordLine(const std::string& path, const std::string& line) {
+  const int descriptor = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (descriptor < 0) return ErrorText(errno);
+  ssize_t written = -1;
+  do written = write(descriptor, line.data(), line.size());
+  while (written < 0 && errno == EINTR);
+  std::string failure;
+  if (written < 0)
+    failure = ErrorText(errno);
+  else if (static_cast<std::size_t>(written) != line.size())
+    failure = "only part of the record was written";
+  // A pipe or a terminal has nothing to flush to a disk (EINVAL).
+  else if (fsync(descriptor) != 0 && errno != EINVAL)
+    failure = ErrorText(errno);
+  if (close(descriptor) != 0 && failure.empty() && errno != EINTR) failure = ErrorText(errno);
+  return failure;
+}
+
+std::string HostName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return "";
+  return name;
+}
+
+std::string LoginName() {
+  char name[256] = {};
+  if (getlogin_r(name, sizeof name) == 0 && name[0] != '\0') return name;
+  // No login session (a service, a container): the name of the user the process runs as.
+  passwd entry{};
+  passwd* found = nullptr;
+  std::vector<char> buffer(4096);
+  if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
+    return found->pw_name;
+  return "";
 }
 
 }  // namespace hnx

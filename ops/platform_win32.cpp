@@ -1,10 +1,12 @@
-// The operations' calls into Windows: files and folders, the embedded image, the wait. File names meet
+// The operations' calls into Windows: files and folders, the embedded image, the wait, the production
+// record's file and names. File names meet
 // the system as UTF-16, converted from the front end's encoding (link/file_names.h).
 #include <windows.h>
 
 #include "link/file_names.h"
 #include "ops/files.h"
 #include "ops/operations.h"
+#include "ops/production_record.h"
 #include "res/resource.h"
 
 namespace hnx {
@@ -102,6 +104,69 @@ std::uint32_t Win32ImageResource::Size() {
 
 void Win32Sleeper::Sleep(std::uint32_t milliseconds) {
   ::Sleep(milliseconds);
+}
+
+namespace {
+
+std::string Utf8(const wchar_t* text, int length) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text, length, narrow.data(), size, nullptr, nullptr);
+  return narrow;
+}
+
+std::string ErrorText(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string message = length > 0 ? Utf8(text, static_cast<int>(length)) : "error " + std::to_string(error);
+  LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
+    message.pop_back();
+  return message;
+}
+
+}  // namespace
+
+// FILE_APPEND_DATA without write access: every write lands at the end of the file. The writes of
+// other handles, threads and processes wait for a lock of a byte far past any record, since not every
+// system (Wine) makes an append of one handle whole against another's.
+std::string AppendRecordLine(const std::string& path, const std::string& line) {
+  const HANDLE file = CreateFileW(WideFileName(path).c_str(), GENERIC_READ | FILE_APPEND_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr);
+  if (file == INVALID_HANDLE_VALUE) return ErrorText(GetLastError());
+  OVERLAPPED lockedByte{};
+  lockedByte.Offset = 0xFFFFFFFF;
+  lockedByte.OffsetHigh = 0x7FFFFFFF;
+  const bool locked = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockedByte) != 0;
+  DWORD written = 0;
+  std::string failure;
+  if (!WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr))
+    failure = ErrorText(GetLastError());
+  else if (written != line.size())
+    failure = "only part of the record was written";
+  else if (!FlushFileBuffers(file) && GetLastError() != ERROR_INVALID_HANDLE &&
+           GetLastError() != ERROR_INVALID_FUNCTION)
+    failure = ErrorText(GetLastError());
+  if (locked) UnlockFileEx(file, 0, 1, 0, &lockedByte);
+  CloseHandle(file);
+  return failure;
+}
+
+std::string HostName() {
+  wchar_t name[256] = {};
+  DWORD length = 256;
+  if (!GetComputerNameExW(ComputerNameDnsHostname, name, &length)) return "";
+  return Utf8(name, static_cast<int>(length));
+}
+
+std::string LoginName() {
+  wchar_t name[257] = {};
+  DWORD length = 257;
+  if (!GetUserNameW(name, &length) || length == 0) return "";
+  return Utf8(name, static_cast<int>(length - 1));  // the length counts the terminating zero
 }
 
 }  // namespace hnx

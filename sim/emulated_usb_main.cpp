@@ -4,7 +4,8 @@
 //   hnx_emulated_usb [LOCATION...] -- PROGRAM [ARG...]
 //
 // One device at each LOCATION (BUS-PORT[.PORT...], default 1-1), each with the fault plan of
-// HNX_SIM_FAULTS. The program's output is printed when it ends; the exit code is the program's.
+// HNX_SIM_FAULTS and the serial number string "SIM-<LOCATION>". The program's output is printed when
+// it ends; the exit code is the program's.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -34,6 +35,7 @@ int main(int argc, char** argv) {
   for (const std::string& location : locations) {
     hnx::sim::ScriptedDeviceSetup setup;
     setup.location = location;
+    setup.serial = "SIM-" + location;
     if (faults != nullptr) setup.faults = faults;
     usb.Add(setup);
   }

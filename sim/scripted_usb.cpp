@@ -47,16 +47,21 @@ namespace {
 constexpr std::uint8_t kBulkOut = 0x01;
 constexpr std::uint8_t kBulkIn = 0x81;
 constexpr std::size_t kSetupLength = 8;
+constexpr std::uint8_t kSerialIndex = 3;
+constexpr std::uint16_t kEnglish = 0x0409;
 
 // Device, configuration, interface 0 (vendor class) and its bulk OUT and IN endpoints.
-std::vector<std::uint8_t> DeviceDescriptors(std::uint16_t vendor, std::uint8_t deviceClass) {
+// clang-format off
+std::vector<std::uint8_t> DeviceDescriptors(std::uint16_t vendor, std::uint8_t deviceClass,
+                                            std::uint8_t serialIndex = 0) {
   return {18,   1,    0x00, 0x02, deviceClass, 0, 0, 64, static_cast<std::uint8_t>(vendor), static_cast<std::uint8_t>(vendor >> 8),
-          0x29, 0x70, 0x00, 0x01, 0, 0, 0, 1,
+          0x29, 0x70, 0x00, 0x01, 0, 0, serialIndex, 1,
           9, 2, 32, 0, 1, 1, 0, 0x80, 50,
           9, 4, 0, 0, 2, 0xFF, 0, 0, 0,
           7, 5, kBulkOut, 2, 64, 0, 0,
           7, 5, kBulkIn, 2, 64, 0, 0};
 }
+// clang-format on
 
 std::vector<std::uint8_t> StringDescriptor(std::u16string_view text) {
   std::vector<std::uint8_t> descriptor{static_cast<std::uint8_t>(2 + 2 * text.size()), 3};
@@ -205,6 +210,7 @@ struct ScriptedDevice::Urb {
   std::uint32_t actual = 0;
   std::vector<std::uint8_t> reply;  // the buffer's new content (IN and control); empty: unchanged
   Clock::time_point due{};          // when it comes off the wire
+  void* owner = nullptr;            // the connection (one program's open of the node) that submitted it
 };
 
 // One stay of the device on the bus, from plugging to unplugging, with the requests of the
@@ -214,7 +220,7 @@ struct ScriptedDevice::Plug {
   std::string syspath;
   std::string devnode;
   bool gone = false;
-  std::deque<Urb> done;
+  std::deque<Urb> done;     // of every program that has the device open, each reaping only its own
   std::vector<Urb> silent;  // taken and never answered
   // The node is a pipe that this end keeps full while nothing can be reaped, so that the program's
   // poll or epoll for writing waits as on a usbfs node; -1 for a node without it.
@@ -323,9 +329,9 @@ ScriptedDevice::Plug& ScriptedDevice::Disconnect() {
   const Clock::time_point now = Clock::now();
   for (Urb& urb : plug.done) {
     if (urb.due <= now) continue;
-    urb = {urb.address, -ESHUTDOWN, 0, {}, now};
+    urb = {urb.address, -ESHUTDOWN, 0, {}, now, urb.owner};
   }
-  for (const Urb& urb : plug.silent) plug.done.push_back({urb.address, -ESHUTDOWN, 0, {}, now});
+  for (const Urb& urb : plug.silent) plug.done.push_back({urb.address, -ESHUTDOWN, 0, {}, now, urb.owner});
   plug.silent.clear();
   UpdateReadiness(plug);
   return plug;
@@ -392,7 +398,8 @@ void ScriptedDevice::Submit(Plug& plug, void* client) {
   const auto length = static_cast<std::uint32_t>(std::max(request.buffer_length, 0));
   const Memory buffer(header.get(), offsetof(usbdevfs_urb, buffer), length);
   const std::uint8_t* bytes = buffer.get() != nullptr ? buffer.bytes() : nullptr;
-  Urb urb{header.get()->client_addr, 0, 0, {}, Clock::now() + std::chrono::microseconds(setup_.wireMicroseconds)};
+  Urb urb{header.get()->client_addr, 0, 0, {}, Clock::now() + std::chrono::microseconds(setup_.wireMicroseconds),
+          client};
   if (request.type == USBDEVFS_URB_TYPE_CONTROL && bytes != nullptr && length >= kSetupLength) {
     Control(urb, bytes, length);
   } else if (request.type == USBDEVFS_URB_TYPE_BULK && (request.endpoint == kBulkOut || request.endpoint == kBulkIn)) {
@@ -409,17 +416,27 @@ void ScriptedDevice::Submit(Plug& plug, void* client) {
   Complete(client, 0);
 }
 
+// Answers string descriptors: the identification (0xFF in its language), and with a serial number
+// the list of languages (0) and the serial number in English. Every other request stalls.
 void ScriptedDevice::Control(Urb& urb, const std::uint8_t* buffer, std::uint32_t length) {
-  const bool identification = buffer[0] == 0x80 && buffer[1] == 6 &&
-                              Le16(buffer + 2) == (3 << 8 | kIdentificationDescriptorIndex) &&
-                              Le16(buffer + 4) == kIdentificationLanguage;
+  const bool getString = buffer[0] == 0x80 && buffer[1] == 6 && buffer[3] == 3;
+  const std::uint8_t index = buffer[2];
+  const std::uint16_t language = Le16(buffer + 4);
+  const bool identification =
+      getString && index == kIdentificationDescriptorIndex && language == kIdentificationLanguage;
   if (identification) ++counts_.identifications;
-  if (!identification || setup_.kind != ScriptedDeviceSetup::Kind::Ours ||
-      counts_.identifications <= setup_.refusedIdentifications) {
+  std::vector<std::uint8_t> descriptor;
+  if (identification && setup_.kind == ScriptedDeviceSetup::Kind::Ours &&
+      counts_.identifications > setup_.refusedIdentifications) {
+    descriptor = StringDescriptor(setup_.identification);
+  } else if (getString && index == 0 && !setup_.serial.empty()) {
+    descriptor = {4, 3, static_cast<std::uint8_t>(kEnglish), static_cast<std::uint8_t>(kEnglish >> 8)};
+  } else if (getString && index == kSerialIndex && language == kEnglish && !setup_.serial.empty()) {
+    descriptor = StringDescriptor(std::u16string(setup_.serial.begin(), setup_.serial.end()));
+  } else {
     urb.status = -EPIPE;
     return;
   }
-  const std::vector<std::uint8_t> descriptor = StringDescriptor(setup_.identification);
   const std::size_t room = std::min<std::size_t>(Le16(buffer + 6), length - kSetupLength);
   const std::size_t sent = std::min(room, descriptor.size());
   urb.reply.assign(buffer, buffer + length);
@@ -443,9 +460,11 @@ void ScriptedDevice::Bulk(Urb& urb, std::uint8_t endpoint, const std::uint8_t* b
 // A reap that finds the first request still on the wire (a program that reaps without polling) is
 // held until it comes off, by the clock, not on umockdev's thread.
 void ScriptedDevice::Reap(Plug& plug, void* client) {
-  if (plug.done.empty()) return Complete(client, -1, plug.gone ? ENODEV : EAGAIN);
-  const Urb urb = std::move(plug.done.front());
-  plug.done.pop_front();
+  const auto own =
+      std::find_if(plug.done.begin(), plug.done.end(), [client](const Urb& urb) { return urb.owner == client; });
+  if (own == plug.done.end()) return Complete(client, -1, plug.gone ? ENODEV : EAGAIN);
+  const Urb urb = std::move(*own);
+  plug.done.erase(own);
   const Memory slot(ArgOf(client), 0, sizeof(void*));
   if (slot.get() == nullptr) return Complete(client, -1, EFAULT);
   std::memcpy(slot.bytes(), &urb.address, sizeof urb.address);
@@ -465,9 +484,10 @@ void ScriptedDevice::Discard(Plug& plug, void* client) {
   unsigned long address = 0;
   std::memcpy(&address, ArgOf(client)->data, sizeof address);
   const auto found =
-      std::find_if(plug.silent.begin(), plug.silent.end(), [&](const Urb& urb) { return urb.address == address; });
+      std::find_if(plug.silent.begin(), plug.silent.end(),
+                   [&](const Urb& urb) { return urb.address == address && urb.owner == client; });
   if (found == plug.silent.end()) return Complete(client, -1, EINVAL);
-  plug.done.push_back({address, -ENOENT, 0, {}, Clock::now()});
+  plug.done.push_back({address, -ENOENT, 0, {}, Clock::now(), client});
   plug.silent.erase(found);
   Complete(client, 0);
 }
@@ -684,9 +704,13 @@ void ScriptedUsb::PlugIn(ScriptedDevice& device) {
   }
 
   const bool ours = setup.kind != ScriptedDeviceSetup::Kind::Foreign;
-  // The strings as the kernel caches them, as a browser shows them; the serial is the location.
-  const std::string strings = "A: manufacturer=HNX\nA: product=HNX470 in ISP mode\nA: serial=" + setup.location + "\n";
-  AddRecord(testbed_, DeviceRecord(path, devnode, setup.speed, DeviceDescriptors(ours ? 0x1234 : 0x0BDA, 0), strings));
+  // The strings as the kernel caches them, as a browser shows them; without a serial number of its
+  // own, the device's location stands for one.
+  const std::string strings = "A: manufacturer=HNX\nA: product=HNX470 in ISP mode\nA: serial=" +
+                              (setup.serial.empty() ? setup.location : setup.serial) + "\n";
+  const std::uint8_t serial = setup.serial.empty() ? 0 : kSerialIndex;
+  AddRecord(testbed_,
+            DeviceRecord(path, devnode, setup.speed, DeviceDescriptors(ours ? 0x1234 : 0x0BDA, 0, serial), strings));
 }
 
 void ScriptedUsb::Remove(ScriptedDevice& device) {

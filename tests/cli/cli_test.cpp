@@ -351,7 +351,10 @@ TEST_F(CliTest, BarRedrawsEachPhaseOnItsOwnLine) {
 TEST_F(CliTest, HelpListsTheExitCodes) {
   const Result result = Run("--help");
   EXPECT_EQ(result.code, 0);
-  EXPECT_THAT(result.out, ::testing::Contains("  74  a transfer with the device failed, or the output file could not be written"));
+  EXPECT_THAT(
+      result.out,
+      ::testing::Contains(
+          "  74  a transfer with the device failed, or the output file or a record could not be written"));
 }
 
 TEST_F(CliTest, QuietKeepsOnlyTheOutcome) {

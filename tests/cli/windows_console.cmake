@@ -2,7 +2,7 @@
 # characters, which no Western code page can spell: every file named on the command line (image, dump,
 # log) must reach the system by its UTF-16 name, and a name in a message must come out as UTF-8.
 #   cmake -DWINE=<emulator> -DPROGRAM=<hnx-update.exe> -DLIBRARY=<ZB_USB.DLL> -DIMAGE=<embedded image>
-#         -DSREC_CAT=<srec_cat> -DWORK=<scratch folder> -P windows_console.cmake
+#         -DSREC_CAT=<srec_cat> -DVERSION=<version> -DWORK=<scratch folder> -P windows_console.cmake
 file(REMOVE_RECURSE ${WORK})
 set(folder "${WORK}/控制台")
 file(MAKE_DIRECTORY "${folder}/固件" "${folder}/转储")
@@ -38,6 +38,40 @@ function(expect_same_file actual expected)
 endfunction()
 
 run(0 "65536 bytes programmed and verified in T s (R KiB/s)\nAuto Command Succeeded !!\n" "" update --progress none)
+
+# The image's SHA-256 by the system's CNG: what --version says, what --expect-sha256 checks and what the
+# record (named in Chinese, with an operator's name in Chinese) holds, as CMake computes it.
+file(SHA256 ${IMAGE} sha)
+file(SIZE ${IMAGE} size)
+run(0 "hnx-update ${VERSION}\nembedded image: ${size} bytes, SHA-256 ${sha}\n" "" --version)
+string(TOUPPER "${sha}" upper)
+run(0 "65536 bytes programmed and verified in T s (R KiB/s)\nAuto Command Succeeded !!\n" ""
+    update --progress none --record 记录.jsonl --operator 操作员 --expect-sha256 ${upper})
+file(READ "${folder}/记录.jsonl" records)
+if(NOT records MATCHES "^[^\n]+\n$")
+  message(FATAL_ERROR "记录.jsonl does not hold one record: ${records}")
+endif()
+foreach(field "image;sha256=${sha}" "image;source=embedded" "operator=操作员" "tool=hnx-update ${VERSION}"
+              "result=Auto Command Succeeded !!" "code=0" "bytes=131072" "transfers=6148" "device=" "serial=")
+  string(REGEX MATCH "^([^=]*)=(.*)$" ignored "${field}")
+  set(path ${CMAKE_MATCH_1})
+  set(expected "${CMAKE_MATCH_2}")
+  string(JSON value ERROR_VARIABLE error GET "${records}" ${path})
+  if(value STREQUAL "null" OR value MATCHES "-NOTFOUND$")
+    set(value "")
+  endif()
+  if(NOT value STREQUAL expected)
+    message(FATAL_ERROR "the record's ${path} is \"${value}\", not \"${expected}\": ${records}")
+  endif()
+endforeach()
+# A wrong hash is refused before anything reaches the device.
+file(REMOVE ${WORK}/device.trace)
+set(wrong 0000000000000000000000000000000000000000000000000000000000000000)
+run(65 "" "embedded: SHA-256 ${sha}\nThe image's SHA-256 is not the one expected (${wrong}): refused.\n"
+    update --progress none --expect-sha256 ${wrong})
+if(EXISTS ${WORK}/device.trace)
+  message(FATAL_ERROR "a refused image reached the device")
+endif()
 
 # The dump lands under its own name, and so does the log.
 run(0 "Read Command Succeeded !!\n65536 bytes read in T s (R KiB/s)\nDownload Completed !\n" "" --log 日志.log read 转储/闪存.bin --progress none)

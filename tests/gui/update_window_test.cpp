@@ -18,6 +18,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "gui/update_window.h"
 #include "ops/messages.h"
@@ -185,7 +186,11 @@ class UpdateWindowTest : public ::testing::Test {
     std::vector<FakeDevice*> devices;
     for (const auto& device : devices_) devices.push_back(device.get());
     gui::WindowEngine engine{withUsb ? std::make_unique<FakeUsb>(devices, denied, deniedLater) : nullptr,
-                             &sleeper_, staging_, EmbeddedImage()};
+                             &sleeper_,
+                             staging_,
+                             EmbeddedImage(),
+                             nullptr,
+                             recordPath_};
     window_ = std::make_unique<UpdateWindow>(std::move(engine));
     window_->show();
     return *window_;
@@ -216,6 +221,7 @@ class UpdateWindowTest : public ::testing::Test {
   StagingPaths staging_{"", "", temp_.Path("hnx-update-gui-")};
   RecordingSleeper sleeper_;
   std::vector<std::unique_ptr<FakeDevice>> devices_;
+  std::string recordPath_;
   std::unique_ptr<UpdateWindow> window_;
 };
 
@@ -308,6 +314,45 @@ TEST_F(UpdateWindowTest, ATransferFailingMidwayShowsItsBoxThenReleasesTheDeviceA
   EXPECT_EQ(trace.back(), "close");
   EXPECT_FALSE(device.sim.pipeOpen());
   EXPECT_FALSE(StagingLeft());
+}
+
+// With a record file (HNX_RECORD), each run appends its record before its outcome box shows: the
+// window's tool, the embedded image, what moved and how it ended.
+TEST_F(UpdateWindowTest, EachRunAppendsItsRecordBeforeItsOutcomeShows) {
+  struct Case {
+    const char* faults;  // nullptr: no libusb
+    std::string result;
+    int code;
+    std::uint64_t bytes;
+  };
+  const std::vector<Case> cases = {{"", kUpdateSucceeded.text, 0, 0x20000},
+                                   {"fail-transfer=1500", kFlashWriteFailure.text, 74, 498 * 64},
+                                   {nullptr, gui::kNoUsbText, 69, 0}};
+  recordPath_ = temp_.Path("records.jsonl");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.result);
+    std::filesystem::remove(recordPath_);
+    devices_.clear();
+    FakeDevice& device = AddDevice("1-1");
+    if (c.faults != nullptr) device.sim.faults() = *sim::FaultPlan::Parse(c.faults);
+    Open(0, c.faults != nullptr);
+    std::vector<std::string> atBox;
+    user_.onBox = [&] { atBox = FileLines(recordPath_); };
+    ClickUpdateAndWait();
+    ASSERT_EQ(atBox.size(), 1u);
+    EXPECT_EQ(FileLines(recordPath_), atBox);
+    const nlohmann::json record = nlohmann::json::parse(atBox.front());
+    EXPECT_EQ(record.at("tool"), "hnx-update-gui " HNX_VERSION);
+    EXPECT_EQ(record.at("command"), "update");
+    EXPECT_EQ(record.at("chip"), "ZB29K702");
+    EXPECT_EQ(record.at("image").at("source"), "embedded");
+    EXPECT_EQ(record.at("image").at("size"), EmbeddedImage().size());
+    EXPECT_EQ(record.at("result"), c.result);
+    EXPECT_EQ(record.at("code"), c.code);
+    EXPECT_EQ(record.at("bytes"), c.bytes);
+    EXPECT_EQ(record.at("transfers"),
+              c.faults == nullptr ? 0u : TransferCount(device.sim.trace()) - (c.code != 0));
+  }
 }
 
 // Several devices: the user picks one from the list, or cancels and nothing is touched.

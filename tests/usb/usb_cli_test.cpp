@@ -331,6 +331,8 @@ TEST_F(UsbCliTest, AllRunsTheDevicesAtOnceEachWithItsOwnProgressLogAndOutcome) {
   ASSERT_FALSE(objects.empty());
   EXPECT_EQ(objects.back(), nlohmann::json::parse(R"({"result":"3 of 4 devices succeeded","code":74})"));
   objects.pop_back();
+  EXPECT_EQ(objects.front().at("image").at("size"), 0x4000);  // the run's image comes first
+  objects.erase(objects.begin());
   for (const nlohmann::json& object : objects) {
     const std::string device = object.at("device");
     EXPECT_FALSE(ended.contains(device)) << object;

@@ -1,0 +1,17 @@
+// SHA-256 by OpenSSL's libcrypto.
+#include <openssl/evp.h>
+
+#include "ops/production_record.h"
+
+namespace hnx {
+
+std::optional<Sha256Digest> Sha256(std::span<const std::uint8_t> bytes) {
+  Sha256Digest digest{};
+  unsigned int length = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr) != 1 ||
+      length != digest.size())
+    return std::nullopt;
+  return digest;
+}
+
+}  // namespace hnx
