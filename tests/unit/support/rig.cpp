@@ -127,7 +127,8 @@ std::vector<std::uint8_t> FileBytes(const std::string& path) {
 std::vector<std::uint8_t> PatternImage(std::size_t size) {
   const auto make = [](std::size_t length) {
     std::vector<std::uint8_t> bytes(length);
-    for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<std::uint8_t>((i * 7 + i / 64 * 13) % 251 + 1);
+    for (std::size_t i = 0; i < length; ++i)
+      bytes[i] = static_cast<std::uint8_t>((i * 7 + i / 64 * 13) % 251 + 1);
     return bytes;
   };
   // Made once up to the largest flash: every rig of a sweep starts from it.
