@@ -1,9 +1,9 @@
 # Which Windows build the tests run under Wine on this machine: the shipped 32-bit one where Wine runs
 # 32-bit programs here (tools/wine-probe, asked at every configure), else the x86-64 one. The other
-# build is still built, its tests included, so that they keep compiling, and its machine type is
-# checked; its Wine tests are listed as skipped, with the reason. Sets
+# build compiles its programs and the simulator's library, whose machine types are checked, but none
+# of the tests; they are listed as skipped, with the reason. Sets
 #   HNX_WINE_GROUP            win32 or win64, the first part of this build's test names
-#   HNX_WINE_RUNS_THIS_BUILD  whether the tests run this build's programs
+#   HNX_WINE_RUNS_THIS_BUILD  whether the tests run this build's programs, and so are compiled
 #   HNX_WINE_SKIP_REASON      why not, when they do not
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(HNX_WINE_GROUP win32)

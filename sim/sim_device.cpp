@@ -1,5 +1,6 @@
 #include "sim/sim_device.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -159,15 +160,18 @@ void SimDevice::AnswerBlock(std::uint8_t* buffer) {
       planned != faults_.readRefusals.end() && refusalsGiven_[pendingAddress_] < planned->second;
   if (refuse) ++refusalsGiven_[pendingAddress_];
   pendingStatus_ = refuse ? kRefusedStatus : 0;
-  for (std::uint32_t i = 0; i < blockLength_; ++i) {
-    const std::uint8_t value = readProtected_ ? 0 : CellValue(pendingAddress_ + i);
-    buffer[i] = refuse ? static_cast<std::uint8_t>(~value) : value;
+  const std::uint32_t end = pendingAddress_ + blockLength_;
+  if (readProtected_) {
+    std::fill(buffer, buffer + blockLength_, 0);
+  } else {
+    std::copy(flash_.begin() + pendingAddress_, flash_.begin() + end, buffer);
+    for (auto stuck = faults_.stuckCells.lower_bound(pendingAddress_);
+         stuck != faults_.stuckCells.end() && stuck->first < end; ++stuck)
+      buffer[stuck->first - pendingAddress_] = stuck->second;
   }
-}
-
-std::uint8_t SimDevice::CellValue(std::uint32_t address) const {
-  const auto stuck = faults_.stuckCells.find(address);
-  return stuck == faults_.stuckCells.end() ? flash_[address] : stuck->second;
+  if (refuse)
+    std::transform(buffer, buffer + blockLength_, buffer,
+                   [](std::uint8_t b) { return static_cast<std::uint8_t>(~b); });
 }
 
 void SimDevice::Record(TraceRecord record) {

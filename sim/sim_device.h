@@ -59,7 +59,6 @@ class SimDevice {
   void Program(const std::uint8_t* data);
   bool Answer(std::uint8_t* buffer, std::uint32_t length);
   void AnswerBlock(std::uint8_t* buffer);
-  std::uint8_t CellValue(std::uint32_t address) const;
   void Record(TraceRecord record);
 
   std::uint32_t flashSize_;

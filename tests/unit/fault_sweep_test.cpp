@@ -1,7 +1,7 @@
 // Every device operation's clean run (its messages, dialog events, frames and what it leaves), then
-// every transfer of it failing in turn and coming short in turn, and every program status coming back
-// non-zero: each case must show the message of the operation's failure table, send nothing after the
-// failure and release everything.
+// its transfers failing in turn and coming short in turn, and its program statuses coming back
+// non-zero (TransfersToTry says which): each case must show the message of the operation's failure
+// table, send nothing after the failure and release everything.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -190,16 +190,35 @@ std::vector<Step> Steps(const Trace& trace) {
   return steps;
 }
 
-// Transfer numbers (from 1) to try: all of them natively; under Wine both ends and a spread between.
-std::vector<std::size_t> TransfersToTry(std::size_t count) {
-#if defined(_WIN32)
-  constexpr std::size_t kStride = 7, kEnds = 12;
+// Transfer numbers (from 1) to try: every transfer of a phase (the exchanges of one opcode in a row)
+// of up to 512 exchanges, the 16 KiB chip's count of blocks; of a longer one, every transfer of its
+// first, a middle and its last exchange, where a fault of the loop or of the hand-over from one phase
+// to the next would show. Under Wine and AddressSanitizer, where a case costs many times more and the
+// native build tries every transfer, every phase is tried so: their memory faults follow the path.
+std::vector<std::size_t> TransfersToTry(const std::vector<Step>& steps) {
+#if defined(_WIN32) || defined(__SANITIZE_ADDRESS__)
+  constexpr std::size_t kLongPhase = 1;
 #else
-  constexpr std::size_t kStride = 1, kEnds = 0;
+  constexpr std::size_t kLongPhase = 512;
 #endif
+  // The exchanges as [first, end) ranges of steps, grouped into phases.
+  std::vector<std::vector<std::pair<std::size_t, std::size_t>>> phases;
+  for (std::size_t i = 0; i < steps.size();) {
+    std::size_t end = i + 1;
+    while (end < steps.size() && steps[end].role != Role::Frame) ++end;
+    if (phases.empty() || steps[phases.back().front().first].opcode != steps[i].opcode) phases.emplace_back();
+    phases.back().emplace_back(i, end);
+    i = end;
+  }
   std::vector<std::size_t> numbers;
-  for (std::size_t k = 1; k <= count; ++k)
-    if (k <= kEnds || k + kEnds > count || k % kStride == 0) numbers.push_back(k);
+  for (const auto& exchanges : phases) {
+    const std::size_t last = exchanges.size() - 1;
+    for (std::size_t e = 0; e <= last; ++e) {
+      const bool tried = exchanges.size() <= kLongPhase || e == 0 || e == last / 2 || e == last;
+      for (std::size_t k = exchanges[e].first; tried && k < exchanges[e].second; ++k)
+        numbers.push_back(k + 1);
+    }
+  }
   return numbers;
 }
 
@@ -267,7 +286,7 @@ class FaultSweep : public ::testing::TestWithParam<SweptOperation> {
              const char* message = nullptr) {
     std::vector<std::string> failed;
     std::size_t cases = 0;
-    for (std::size_t k : TransfersToTry(cleanSteps_.size())) {
+    for (std::size_t k : TransfersToTry(cleanSteps_)) {
       const Step step = cleanSteps_.at(k - 1);
       if (only && step != *only) continue;
       sim::FaultPlan plan;

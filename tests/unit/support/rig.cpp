@@ -125,10 +125,16 @@ std::vector<std::uint8_t> FileBytes(const std::string& path) {
 }
 
 std::vector<std::uint8_t> PatternImage(std::size_t size) {
-  std::vector<std::uint8_t> bytes(size);
-  for (std::size_t i = 0; i < size; ++i)
-    bytes[i] = static_cast<std::uint8_t>((i * 7 + i / 64 * 13) % 251 + 1);
-  return bytes;
+  const auto make = [](std::size_t length) {
+    std::vector<std::uint8_t> bytes(length);
+    for (std::size_t i = 0; i < length; ++i)
+      bytes[i] = static_cast<std::uint8_t>((i * 7 + i / 64 * 13) % 251 + 1);
+    return bytes;
+  };
+  // Made once up to the largest flash: every rig of a sweep starts from it.
+  static const std::vector<std::uint8_t> pattern = make(0x10000);
+  if (size > pattern.size()) return make(size);
+  return std::vector(pattern.begin(), pattern.begin() + static_cast<std::ptrdiff_t>(size));
 }
 
 void PrintTo(const SentFrame& frame, std::ostream* out) {
