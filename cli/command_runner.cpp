@@ -275,8 +275,9 @@ int RunOnListedDevice(const CommandLine& line, const Prepared& prepared, UsbBus&
   return RunOnDevice(line, ui, prepared, log.get(), usb, location, stop);
 }
 
-int RunCommand(const CommandLine& line, std::FILE* out, std::FILE* err, StopFlag stop) {
-  ConsoleOutput output(out, err, IsTerminal(err));
+namespace {
+
+int RunToTheEnd(const CommandLine& line, ConsoleOutput& output, StopFlag stop) {
   ConsoleUi ui(line.file, line.progress, line.quiet, output);
   if (RunsOnSeveralDevices(line) && line.command == Command::Read)
     return ui.Finish("read writes one file: choose one device with --device.", kUsage);
@@ -294,6 +295,16 @@ int RunCommand(const CommandLine& line, std::FILE* out, std::FILE* err, StopFlag
         "--device, --all and --station choose among the system's USB devices; a transfer library has one.",
         kUsage);
   return RunWithLibrary(line, ui, prepared, stop);
+}
+
+}  // namespace
+
+// The device's run is what it is whatever became of its lines; only a success that could not be
+// told whole is not told as one.
+int RunCommand(const CommandLine& line, std::FILE* out, std::FILE* err, StopFlag stop) {
+  ConsoleOutput output(out, err, IsTerminal(err));
+  const int code = RunToTheEnd(line, output, stop);
+  return !output.Flush() && code == kSuccess ? kOutputLost : code;
 }
 
 }  // namespace hnx::cli

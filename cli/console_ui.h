@@ -26,6 +26,7 @@ enum ExitCode : int {
   kNoDevice = 69,
   kSoftware = 70,
   kTransferFailed = 74,
+  kOutputLost = 74,  // the run succeeded, but not every line of it could be written
   kStopped = 130,  // interrupted; as a shell reports a program ended by SIGINT
 };
 

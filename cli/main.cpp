@@ -19,8 +19,10 @@ constexpr const char* kExitCodes =
     "  65  bad image data: wrong size, malformed HEX or S-record, data outside the chip, unknown chip type\n"
     "  66  image file missing or unreadable\n"
     "  69  no device: the library cannot be loaded or lacks an entry point, or opening timed out\n"
-    "  74  a transfer with the device failed, or the output file could not be written\n"
-    "  130 interrupted (SIGINT or SIGTERM): stopped at a block boundary, the device released and still in ISP mode\n"
+    "  74  a transfer with the device failed, or the output file could not be written, or the run succeeded\n"
+    "      but its lines could not all be written (standard output or error closed, e.g. a pipe's reader gone)\n"
+    "  130 interrupted (SIGINT, SIGTERM or SIGHUP): stopped at a block boundary, the device released and still in\n"
+    "      ISP mode; a second signal ends the process at once\n"
     "Image files are raw binary, Intel HEX or Motorola S-record, told apart by their content.";
 
 }  // namespace
@@ -99,5 +101,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "--station runs update, verify or erase.\n");
     return hnx::cli::kUsage;
   }
-  return hnx::cli::RunCommand(line, stdout, stderr, hnx::cli::StopOnInterrupt());
+  const hnx::StopFlag stop = hnx::cli::StopOnInterrupt();  // before any thread starts
+  const int code = hnx::cli::RunCommand(line, stdout, stderr, stop);
+  hnx::cli::RunEnded();
+  return code;
 }

@@ -80,7 +80,7 @@ void ReadToDumpFile(OperationContext& context) {
 void ReadProtect(OperationContext& context) {
   OperationScope held(context, {.guard = false});
   TransferLibrary& link = held.BindLibrary();
-  if (!OpenPipeWaiting(context, link, 0)) return Show(context.ui, kDeviceNotFound);
+  if (!OpenPipeWaiting(context, link, 0)) return Show(context.ui, NotOpened(context, kDeviceNotFound));
   IspFrame frame;
   const bool sent = SendCommand(link, frame, OpReadProtect) == Exchange::Ok;
   Show(context.ui, sent ? kReadProtectSucceeded : kReadProtectFailure);
@@ -91,7 +91,7 @@ void ExitIsp(OperationContext& context) {
   OperationScope held(context, {.guard = false});
   held.KeepPipeOpen();
   TransferLibrary& link = held.BindLibrary();
-  if (!OpenPipeWaiting(context, link, 0)) return Show(context.ui, kDeviceNotFound);
+  if (!OpenPipeWaiting(context, link, 0)) return Show(context.ui, NotOpened(context, kDeviceNotFound));
   IspFrame frame;
   if (SendCommand(link, frame, OpExitIsp) != Exchange::Ok) return Show(context.ui, kFlashWriteFailure);
   Show(context.ui, kExitIspSucceeded);
