@@ -21,8 +21,8 @@ constexpr const char* kExitCodes =
     "  69  no device: the library cannot be loaded or lacks an entry point, or opening timed out\n"
     "  74  a transfer with the device failed, or the output file could not be written, or the run succeeded\n"
     "      but its lines could not all be written (standard output or error closed, e.g. a pipe's reader gone)\n"
-    "  130 interrupted (SIGINT, SIGTERM or SIGHUP): stopped at a block boundary, the device released and still in\n"
-    "      ISP mode; a second signal ends the process at once\n"
+    "  130 interrupted (SIGINT, SIGTERM or SIGHUP; Windows: Ctrl-C, Ctrl-Break or the console closed): stopped at\n"
+    "      a block boundary, the device released and still in ISP mode; a second interrupt ends the process at once\n"
     "Image files are raw binary, Intel HEX or Motorola S-record, told apart by their content.";
 
 }  // namespace

@@ -105,7 +105,6 @@ class CliTest : public ::testing::Test {
   std::string hex_ = WriteText("first-byte.hex", ":0100000000FF\n:00000001FF\n");
   std::string badHex_ = WriteText("bad.hex", ":0100000000FF\n:0100010000FF\n:00000001FF\n");
 
- private:
   // `texts` started as a shell starts a program, whatever this process ignores or blocks (a test
   // runner may ignore SIGPIPE): every signal at its default action, none blocked; the simulator's
   // settings in its environment, its lines in "out" and "err".
@@ -137,6 +136,7 @@ class CliTest : public ::testing::Test {
     return child;
   }
 
+ private:
   std::string WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
     const std::string path = temp_.Path(name);
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -269,6 +269,18 @@ TEST_F(CliTest, ASecondInterruptEndsTheProcessAtOnce) {
     ASSERT_TRUE(WIFSIGNALED(status));
     EXPECT_EQ(WTERMSIG(status), second);
   }
+}
+
+// Started under nohup, the program keeps ignoring a hang-up and runs to its end.
+TEST_F(CliTest, AHangUpIgnoredFromTheStartStaysIgnored) {
+  const pid_t child = Spawn({"/bin/sh", "-c", "trap '' HUP; exec '" HNX_CLI_PROGRAM "' --library " HNX_SIM_LIBRARY " erase"},
+                            "delay-us=300");
+  AwaitTrace(2);  // open, and the erase frame under way
+  ASSERT_EQ(kill(child, SIGHUP), 0);
+  const int status = WaitFor(child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_THAT(FileLines(temp_.Path("out")), ::testing::Contains("Mass Erase Command Succeeded !"));
 }
 
 // Interrupted while it waits for the device, a command sends the device that turns up after it
