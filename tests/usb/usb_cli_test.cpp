@@ -458,20 +458,24 @@ INSTANTIATE_TEST_SUITE_P(Usb, UsbInterrupted,
                                            InterruptCase{"StationHungUp", true, SIGHUP}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Interrupted once its image is staged, while the device is being identified, the update sends the
-// device no frame.
+// Interrupted while the device is being identified (the update: with its image staged), a command
+// sends the device no frame and releases it.
 TEST_F(UsbCliTest, AnInterruptBeforeTheFirstFrameSendsNone) {
   ScriptedDeviceSetup slow = Device("1-1");
   slow.wireMicroseconds = 2'000'000;  // the identification request is that long on the wire
   ScriptedDevice& device = usb_.Add(slow);
-  RunningProgram program = Start({"--device", "1-1", "update"});
-  ASSERT_TRUE(device.WaitUntil([](const auto& counts) { return counts.identifications > 0; }, kPatience));
-  program.Signal(SIGINT);
-  const ProgramRun result = program.Wait();
-  EXPECT_EQ(result.code, 130);
-  EXPECT_THAT(result.err, ElementsAre("Interrupted"));
-  EXPECT_THAT(FrameOpcodes(device.TraceLines()), IsEmpty());
-  EXPECT_EQ(device.counts().claims, device.counts().releases);
+  for (const char* command : {"update", "exit-isp"}) {
+    SCOPED_TRACE(command);
+    const std::uint32_t asked = device.counts().identifications;
+    RunningProgram program = Start({"--device", "1-1", command});
+    ASSERT_TRUE(device.WaitUntil([&](const auto& counts) { return counts.identifications > asked; }, kPatience));
+    program.Signal(SIGINT);
+    const ProgramRun result = program.Wait();
+    EXPECT_EQ(result.code, 130);
+    EXPECT_THAT(result.err, ElementsAre("Interrupted"));
+    EXPECT_THAT(FrameOpcodes(device.TraceLines()), IsEmpty());
+    EXPECT_EQ(device.counts().claims, device.counts().releases);
+  }
   ExpectNoStaging();
 }
 
