@@ -313,8 +313,9 @@ int NotStartedOnListedDevice(const CommandLine& line, const Prepared& prepared, 
   return ui.Finish(outcome, code);
 }
 
-int RunCommand(const CommandLine& line, std::FILE* out, std::FILE* err, StopFlag stop) {
-  ConsoleOutput output(out, err, IsTerminal(err));
+namespace {
+
+int RunToTheEnd(const CommandLine& line, ConsoleOutput& output, StopFlag stop) {
   ConsoleUi ui(line.file, line.progress, line.quiet, output);
   if (RunsOnSeveralDevices(line) && line.command == Command::Read)
     return ui.Finish("read writes one file: choose one device with --device.", kUsage);
@@ -339,6 +340,16 @@ int RunCommand(const CommandLine& line, std::FILE* out, std::FILE* err, StopFlag
         "--device, --all and --station choose among the system's USB devices; a transfer library has one.",
         kUsage);
   return RunWithLibrary(line, ui, prepared, stop);
+}
+
+}  // namespace
+
+// The device's run is what it is whatever became of its lines; only a success that could not be
+// told whole is not told as one.
+int RunCommand(const CommandLine& line, std::FILE* out, std::FILE* err, StopFlag stop) {
+  ConsoleOutput output(out, err, IsTerminal(err));
+  const int code = RunToTheEnd(line, output, stop);
+  return !output.Flush() && code == kSuccess ? kOutputLost : code;
 }
 
 }  // namespace hnx::cli

@@ -39,6 +39,12 @@ void ConsoleOutput::SetTally(const std::string& text) {
   DrawLive();
 }
 
+bool ConsoleOutput::Flush() {
+  const std::lock_guard lock(mutex_);
+  const bool flushed = std::fflush(out_) == 0 && std::fflush(err_) == 0;
+  return flushed && std::ferror(out_) == 0 && std::ferror(err_) == 0;
+}
+
 // Up to the first live line, then clear to the end of the screen.
 void ConsoleOutput::EraseLive() {
   if (drawnLines_ > 0) std::fprintf(err_, "\x1b[%zuA\x1b[J", drawnLines_);

@@ -30,6 +30,11 @@ class ConsoleOutput {
   // The last live line, e.g. a station's running tally; empty for none.
   void SetTally(const std::string& text);
 
+  // Flushes both streams: whether every line so far reached them. A write that failed (a pipe whose
+  // reader has gone, a closed terminal) is only noted, so that nothing a run does to a device
+  // depends on its output.
+  bool Flush();
+
  private:
   void EraseLive();
   void DrawLive();

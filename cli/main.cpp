@@ -23,9 +23,10 @@ constexpr const char* kExitCodes =
     "  66  image file missing or unreadable\n"
     "  69  no device: the library cannot be loaded or lacks an entry point, or opening timed out\n"
     "  71  (--station) the system would not start a device's run; the others go on\n"
-    "  74  a transfer with the device failed, or the output file or a record could not be written\n"
-    "  130 interrupted (SIGINT or SIGTERM): stopped at a block boundary, the device released and still in "
-    "ISP mode\n"
+    "  74  a transfer with the device failed, the output file or a record could not be written, or the run\n"
+    "      succeeded but its lines could not all be written (standard output or error closed, e.g. a pipe's reader gone)\n"
+    "  130 interrupted (SIGINT, SIGTERM or SIGHUP; Windows: Ctrl-C, Ctrl-Break or the console closed): stopped at\n"
+    "      a block boundary, the device released and still in ISP mode; a second interrupt ends the process at once\n"
     "Image files are raw binary, Intel HEX or Motorola S-record, told apart by their content.";
 
 }  // namespace
@@ -125,5 +126,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "--expect-sha256 checks the image of update, write or verify.\n");
     return hnx::cli::kUsage;
   }
-  return hnx::cli::RunCommand(line, stdout, stderr, hnx::cli::StopOnInterrupt());
+  const hnx::StopFlag stop = hnx::cli::StopOnInterrupt();  // before any thread starts
+  const int code = hnx::cli::RunCommand(line, stdout, stderr, stop);
+  hnx::cli::RunEnded();
+  return code;
 }

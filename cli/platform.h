@@ -18,9 +18,21 @@ namespace hnx::cli {
 // temporary folder, named after the `device` when several run at once.
 StagingPaths StagingForThisRun(const std::string& device = "");
 
-// From now on an interrupt (SIGINT or SIGTERM; Windows: Ctrl-C or Ctrl-Break) sets the flag and does
-// nothing else; a second one ends the process as the system would.
+// From now on an interrupt (SIGINT, SIGTERM or SIGHUP; Windows: Ctrl-C, Ctrl-Break, the console
+// closed, the user logging off or the system shutting down) sets the flag and does nothing else; a
+// second one, of any kind, ends the process as the system would. Windows: closing the console, logging
+// off or shutting down ends the process as soon as the handler returns, so the handler holds it until
+// RunEnded() (or as long as the system waits).
 StopFlag StopOnInterrupt();
+
+// The run has ended: its outcome is written and its staging removed.
+void RunEnded();
+
+#if defined(_WIN32)
+// The console control handler that StopOnInterrupt installs, as the system calls it: TRUE when the
+// event was handled.
+int OnConsoleControl(unsigned long event);
+#endif
 
 // The transfer library used without --library: ZB_USB.DLL beside the program on Windows; none
 // elsewhere ("").
@@ -40,7 +52,8 @@ std::uint32_t CountDevices(OperationContext& context);
 bool IsTerminal(std::FILE* stream);
 
 // Once at start-up, before any library is loaded or file opened. Windows: file names are UTF-8 from
-// here on, and so is the console's output.
+// here on, and so is the console's output. Elsewhere: a write to a closed pipe fails instead of
+// ending the process (SIGPIPE ignored).
 void PrepareProcess();
 
 // The arguments after the program's name, in UTF-8. Windows: read as UTF-16 from the system, so that a

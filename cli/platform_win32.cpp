@@ -28,23 +28,51 @@ std::string Utf8(const wchar_t* text) {
   return narrow;
 }
 
+// What the console control handler, which the system calls on a thread of its own, can reach.
 std::atomic<bool> interrupted = false;
+HANDLE runEnded = nullptr;  // a manual-reset event, set by RunEnded()
 
-// The first Ctrl-C only sets the flag; for the second the system's handler ends the process.
-BOOL WINAPI OnConsoleControl(DWORD event) {
-  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
-  return interrupted.exchange(true) ? FALSE : TRUE;
+// After a close, log-off or shutdown event Windows waits about 5 seconds for the handler, then ends
+// the process; the handler waits no longer than that.
+constexpr DWORD kCloseWaitMilliseconds = 5000;
+
+BOOL WINAPI ConsoleControl(DWORD event) {
+  return OnConsoleControl(event) != 0 ? TRUE : FALSE;
 }
 
 }  // namespace
+
+// Ctrl-C or Ctrl-Break: the first only asks for the stop; for a second one the system's handler ends
+// the process. The console closed, log-off, shutdown: the process ends when the handler returns, so
+// it asks for the stop and returns once the run has ended (or the system's patience has).
+int OnConsoleControl(unsigned long event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      return interrupted.exchange(true) ? FALSE : TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      interrupted = true;
+      if (runEnded != nullptr) WaitForSingleObject(runEnded, kCloseWaitMilliseconds);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
 
 StagingPaths StagingForThisRun(const std::string&) {
   return kProgramStaging;
 }
 
 StopFlag StopOnInterrupt() {
-  SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
+  if (runEnded == nullptr) runEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  SetConsoleCtrlHandler(&ConsoleControl, TRUE);
   return &interrupted;
+}
+
+void RunEnded() {
+  if (runEnded != nullptr) SetEvent(runEnded);
 }
 
 std::string DefaultTransferLibraryPath() {

@@ -185,7 +185,8 @@ class LibusbTransport final : public UsbTransport {
   explicit LibusbTransport(std::optional<UsbLocation> location) : location_(std::move(location)) {
     if (libusb_init(&context_) != LIBUSB_SUCCESS) context_ = nullptr;
   }
-  // A pipe left open (exit ISP) is not released: closing the device gives up its claim as well.
+  // A pipe left open (exit ISP) is not released when no driver waits for the interface: closing the
+  // device gives up its claim as well.
   ~LibusbTransport() override {
     CloseDevice();
     if (context_ != nullptr) libusb_exit(context_);
@@ -207,6 +208,7 @@ class LibusbTransport final : public UsbTransport {
 
  private:
   bool Claim();
+  void Release();
   void CloseDevice();
   bool Transfer(std::uint8_t endpoint, std::uint8_t* data, std::uint32_t length, std::uint32_t& count);
 
@@ -214,6 +216,7 @@ class LibusbTransport final : public UsbTransport {
   std::optional<UsbLocation> location_;
   libusb_device_handle* handle_ = nullptr;
   BulkEndpoints endpoints_;
+  bool claimed_ = false;
   bool driverDetached_ = false;
   std::uint32_t denied_ = 0;
   std::optional<DeviceFacts> facts_;
@@ -243,19 +246,30 @@ bool LibusbTransport::Claim() {
     if (libusb_detach_kernel_driver(handle_, kInterface) != LIBUSB_SUCCESS) return false;
     driverDetached_ = true;
   }
-  return libusb_claim_interface(handle_, kInterface) == LIBUSB_SUCCESS;
+  claimed_ = libusb_claim_interface(handle_, kInterface) == LIBUSB_SUCCESS;
+  return claimed_;
 }
 
 void LibusbTransport::ClosePipe() {
   if (handle_ == nullptr) return;
-  libusb_release_interface(handle_, kInterface);
+  Release();
   CloseDevice();
 }
 
+void LibusbTransport::Release() {
+  if (claimed_) libusb_release_interface(handle_, kInterface);
+  claimed_ = false;
+}
+
+// The kernel gives an interface to its driver only once no program holds it.
 void LibusbTransport::CloseDevice() {
   if (handle_ == nullptr) return;
-  if (driverDetached_) libusb_attach_kernel_driver(handle_, kInterface);
+  if (driverDetached_) {
+    Release();
+    libusb_attach_kernel_driver(handle_, kInterface);
+  }
   driverDetached_ = false;
+  claimed_ = false;
   libusb_close(handle_);
   handle_ = nullptr;
 }

@@ -80,18 +80,18 @@ void ReadToDumpFile(OperationContext& context) {
 void ReadProtect(OperationContext& context) {
   OperationScope held(context, {.guard = false});
   TransferLibrary& link = held.BindLibrary();
-  if (!OpenPipeWaiting(context, link, 0)) return Show(context.ui, kDeviceNotFound);
+  if (!OpenPipeWaiting(context, link, 0)) return Show(context.ui, NotOpened(context, kDeviceNotFound));
   IspFrame frame;
   const bool sent = SendCommand(link, frame, OpReadProtect) == Exchange::Ok;
   Show(context.ui, sent ? kReadProtectSucceeded : kReadProtectFailure);
 }
 
-// As Read Protect, but the device has been told to leave ISP mode, so the pipe is not closed.
+// As Read Protect, but once the device is told to leave ISP mode, the pipe is not closed.
 void ExitIsp(OperationContext& context) {
   OperationScope held(context, {.guard = false});
-  held.KeepPipeOpen();
   TransferLibrary& link = held.BindLibrary();
-  if (!OpenPipeWaiting(context, link, 0)) return Show(context.ui, kDeviceNotFound);
+  if (!OpenPipeWaiting(context, link, 0)) return Show(context.ui, NotOpened(context, kDeviceNotFound));
+  held.KeepPipeOpen();
   IspFrame frame;
   if (SendCommand(link, frame, OpExitIsp) != Exchange::Ok) return Show(context.ui, kFlashWriteFailure);
   Show(context.ui, kExitIspSucceeded);

@@ -16,6 +16,7 @@ enum ExitCode : int {
   kSoftware = 70,
   kOsError = 71,  // the system would not give what a run needs, a thread of its own
   kTransferFailed = 74,
+  kOutputLost = 74,  // the run succeeded, but not every line of it could be written
   kStopped = 130,  // interrupted; as a shell reports a program ended by SIGINT
 };
 

@@ -40,17 +40,29 @@ TransferLibrary& OperationScope::BindLibrary() {
   return link;
 }
 
-bool OpenPipeWaiting(OperationContext& context, TransferLibrary& link, std::uint32_t defaultSeconds) {
+namespace {
+
+// One attempt, or as long as `seconds` allow with a second's wait before each next one; none once a
+// stop is asked for.
+bool OpenPipeRetrying(OperationContext& context, TransferLibrary& link, std::uint32_t seconds) {
   constexpr std::uint32_t kWaitMilliseconds = 1000;
-  const std::uint32_t seconds = context.openWaitSeconds.value_or(defaultSeconds);
-  if (seconds == 0) return link.OpenPipe();
+  const auto attempt = [&] { return !StopRequested(context.stop) && link.OpenPipe(); };
+  if (seconds == 0) return attempt();
   if (!link.canOpenPipe()) return false;
-  for (std::uint32_t retries = 0; !link.OpenPipe();) {
+  for (std::uint32_t retries = 0; !attempt();) {
     if (StopRequested(context.stop)) return false;
     context.sleeper.Sleep(kWaitMilliseconds);
     if (++retries > seconds) return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool OpenPipeWaiting(OperationContext& context, TransferLibrary& link, std::uint32_t defaultSeconds) {
+  if (!OpenPipeRetrying(context, link, context.openWaitSeconds.value_or(defaultSeconds))) return false;
+  // A stop asked for while the device was identified and opened: it is closed with nothing sent.
+  return !StopRequested(context.stop);
 }
 
 bool ShowFirstDifference(DialogUi& ui, std::span<const std::uint8_t> expected, std::span<const std::uint8_t> found) {

@@ -58,6 +58,8 @@ class OperationScope {
 
 // Opens the pipe, trying again after a second's wait for as many seconds as the front end asked
 // (openWaitSeconds), or else `defaultSeconds`. Without USB_Open_PIPE no wait could change the outcome.
+// Every operation's first frame follows it, so once a stop is asked for (before an attempt, in the
+// wait, or while the pipe opened) it is false: no frame goes to the device after a stop.
 bool OpenPipeWaiting(OperationContext& context, TransferLibrary& link, std::uint32_t defaultSeconds);
 
 // What to report when the pipe did not open: kInterrupted when the wait was cut short.

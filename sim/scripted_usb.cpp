@@ -140,6 +140,19 @@ void DropFileModeOverride() {
   syscall(SYS_capset, &header, data);
 }
 
+// What a program started from a shell begins with, whatever this process ignores or blocks (a test
+// runner may ignore SIGPIPE): every signal at its default action, none blocked. Only calls that are
+// safe between fork and exec.
+void StartSignalsAsAShellDoes() {
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  for (int signal = 1; signal < NSIG; ++signal) sigaction(signal, &action, nullptr);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
 }  // namespace
 
 // Does things at their time, from a thread of its own: umockdev serves the requests of every device
@@ -495,11 +508,15 @@ void ScriptedDevice::Discard(Plug& plug, void* client) {
 void ScriptedDevice::Interface(void* client, bool claim) {
   if (!claim) {
     ++counts_.releases;
+    counts_.interfaceEvents.emplace_back("release");
+    claimed_ = false;
     sim_.ClosePipe();
     return Complete(client, 0);
   }
   if (driverBound_ || sim_.OpenPipe() == 0) return Complete(client, -1, EBUSY);
   ++counts_.claims;
+  counts_.interfaceEvents.emplace_back("claim");
+  claimed_ = true;
   Complete(client, 0);
 }
 
@@ -516,8 +533,15 @@ void ScriptedDevice::DriverIoctl(void* client) {
   if (code == static_cast<int>(USBDEVFS_DISCONNECT)) {
     driverBound_ = false;
     ++counts_.detaches;
+    counts_.interfaceEvents.emplace_back("detach");
   } else if (code == static_cast<int>(USBDEVFS_CONNECT)) {
+    if (claimed_) {
+      counts_.interfaceEvents.emplace_back("attach refused");
+      return Complete(client, -1, EBUSY);
+    }
     ++counts_.reattaches;
+    counts_.interfaceEvents.emplace_back("attach");
+    driverBound_ = true;
   } else {
     return Complete(client, -1, ENOTTY);
   }
@@ -725,7 +749,7 @@ void ScriptedUsb::Remove(ScriptedDevice& device) {
 }
 
 RunningProgram ScriptedUsb::Start(const std::string& program, const std::vector<std::string>& args,
-                                  const std::string& folder, const std::vector<std::string>& added) {
+                                  const std::string& folder, const std::vector<std::string>& added, int output) {
   std::vector<std::string> environment;
   std::string preload = "LD_PRELOAD=libumockdev-preload.so.0";
   for (const std::string& entry : added)
@@ -755,10 +779,11 @@ RunningProgram ScriptedUsb::Start(const std::string& program, const std::vector<
 
   const pid_t child = fork();
   if (child == 0) {
-    const int out = ::open(outPath.c_str(), O_WRONLY | O_TRUNC);
-    const int err = ::open(errPath.c_str(), O_WRONLY | O_TRUNC);
+    const int out = output >= 0 ? output : ::open(outPath.c_str(), O_WRONLY | O_TRUNC);
+    const int err = output >= 0 ? output : ::open(errPath.c_str(), O_WRONLY | O_TRUNC);
     if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
     DropFileModeOverride();
+    StartSignalsAsAShellDoes();
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }

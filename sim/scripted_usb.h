@@ -67,6 +67,10 @@ struct UsbRequestCounts {
   std::uint32_t releases = 0;
   std::uint32_t detaches = 0;
   std::uint32_t reattaches = 0;
+  // Interface 0's claims and releases and its driver's detaches and attaches, in their order:
+  // "claim", "release", "detach", "attach"; "attach refused" while the interface is claimed, as
+  // the kernel refuses it (EBUSY).
+  std::vector<std::string> interfaceEvents;
 };
 
 class WireClock;
@@ -125,6 +129,7 @@ class ScriptedDevice {
   sim::SimDevice sim_;
   UsbRequestCounts counts_;
   bool driverBound_ = false;
+  bool claimed_ = false;  // until released; a program that ends holding it is forgotten at its next claim
   std::vector<std::unique_ptr<Plug>> plugs_;  // every plug, the last one current unless it ended
   WireClock* clock_ = nullptr;
 };
@@ -183,10 +188,13 @@ class ScriptedUsb {
 
   // Starts `program` with `args` under the preload library, its output in `folder` (also its
   // TMPDIR; programs running side by side need folders of their own), with `environment`
-  // ("NAME=value") added; an LD_PRELOAD there is preloaded after umockdev's. As root it runs without the capability to override file modes, so that
-  // mode 000 refuses it.
+  // ("NAME=value") added; an LD_PRELOAD there is preloaded after umockdev's. `output`, when given,
+  // takes both standard output and error in place of the files (e.g. a pipe's write end; the caller's
+  // other descriptors should be close-on-exec). The program starts as a shell starts it: every signal
+  // at its default action, none blocked. As root it runs without the capability to override file
+  // modes, so that mode 000 refuses it.
   RunningProgram Start(const std::string& program, const std::vector<std::string>& args, const std::string& folder,
-                       const std::vector<std::string>& environment = {});
+                       const std::vector<std::string>& environment = {}, int output = -1);
   ProgramRun Run(const std::string& program, const std::vector<std::string>& args, const std::string& folder,
                  const std::vector<std::string>& environment = {}) {
     return Start(program, args, folder, environment).Wait();

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -47,36 +48,33 @@ class CliTest : public ::testing::Test {
     return text;
   }
 
+  // Runs the command line as a shell would split it.
   Result Run(const std::string& commandLine, const std::string& faults = "") {
-    const std::string args = Expand(commandLine);
-    const std::string command = "TMPDIR='" + temp_.Path("") + "' HNX_SIM_STATE='" + state_ + "' HNX_SIM_TRACE='" +
-                                trace_ + "' HNX_SIM_FAULTS='" + faults + "' '" HNX_CLI_PROGRAM "' " + args + " >'" +
-                                temp_.Path("out") + "' 2>'" + temp_.Path("err") + "'";
-    const int status = std::system(command.c_str());
+    const pid_t child = Spawn({"/bin/sh", "-c", "exec '" HNX_CLI_PROGRAM "' " + Expand(commandLine)}, faults);
+    int status = 0;
+    waitpid(child, &status, 0);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, WithFiguresMasked(FileLines(temp_.Path("out"))),
             WithFiguresMasked(FileLines(temp_.Path("err")))};
   }
 
-  // Starts the program in the background with the simulator's settings in its environment.
+  // Starts the program in the background.
   pid_t Start(const std::vector<std::string>& args, const std::string& faults) {
     std::vector<std::string> texts = {HNX_CLI_PROGRAM};
     for (const std::string& arg : args) texts.push_back(Expand(arg));
-    std::vector<std::string> environment = {"TMPDIR=" + temp_.Path(""), "HNX_SIM_STATE=" + state_,
-                                            "HNX_SIM_TRACE=" + trace_, "HNX_SIM_FAULTS=" + faults};
-    for (char** entry = environ; *entry != nullptr; ++entry) environment.emplace_back(*entry);
-    std::vector<char*> argv, envp;
-    for (std::string& text : texts) argv.push_back(text.data());
-    for (std::string& entry : environment) envp.push_back(entry.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, 1, temp_.Path("out").c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
-    posix_spawn_file_actions_addopen(&files, 2, temp_.Path("err").c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
-    pid_t child = -1;
-    posix_spawn(&child, texts.front().c_str(), &files, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&files);
-    return child;
+    return Spawn(std::move(texts), faults);
+  }
+
+  // Waits for `child` to end; its wait status.
+  static int WaitFor(pid_t child) {
+    int status = 0;
+    if (waitpid(child, &status, 0) != child) return -1;
+    return status;
+  }
+
+  // No run left its staging folder behind.
+  void ExpectNoStaging() const {
+    for (const auto& entry : std::filesystem::directory_iterator(temp_.Path("")))
+      EXPECT_FALSE(entry.path().filename().string().starts_with("hnx-update-")) << entry.path();
   }
 
   // Waits until the device's trace holds `lines` lines.
@@ -106,6 +104,37 @@ class CliTest : public ::testing::Test {
   std::string short_ = WriteFile("short.bin", std::vector<std::uint8_t>(100, 0x11));
   std::string hex_ = WriteText("first-byte.hex", ":0100000000FF\n:00000001FF\n");
   std::string badHex_ = WriteText("bad.hex", ":0100000000FF\n:0100010000FF\n:00000001FF\n");
+
+  // `texts` started as a shell starts a program, whatever this process ignores or blocks (a test
+  // runner may ignore SIGPIPE): every signal at its default action, none blocked; the simulator's
+  // settings in its environment, its lines in "out" and "err".
+  pid_t Spawn(std::vector<std::string> texts, const std::string& faults) const {
+    std::vector<std::string> environment = {"TMPDIR=" + temp_.Path(""), "HNX_SIM_STATE=" + state_,
+                                            "HNX_SIM_TRACE=" + trace_, "HNX_SIM_FAULTS=" + faults};
+    for (char** entry = environ; *entry != nullptr; ++entry) environment.emplace_back(*entry);
+    std::vector<char*> argv, envp;
+    for (std::string& text : texts) argv.push_back(text.data());
+    for (std::string& entry : environment) envp.push_back(entry.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 1, temp_.Path("out").c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+    posix_spawn_file_actions_addopen(&files, 2, temp_.Path("err").c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t all, none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    pid_t child = -1;
+    posix_spawn(&child, texts.front().c_str(), &files, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&files);
+    return child;
+  }
 
  private:
   std::string WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
@@ -210,8 +239,7 @@ TEST_F(CliTest, AnInterruptStopsTheUpdateAtABlockBoundary) {
   const pid_t child = Start({"update", "--library", "{lib}", "--image", "{image}"}, "delay-us=2000");
   AwaitTrace(1 + 2 + 3 * 20 + 1);  // open, erase, 20 blocks, the next block's frame
   ASSERT_EQ(kill(child, SIGINT), 0);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
+  const int status = WaitFor(child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 130);
   EXPECT_EQ(FileLines(temp_.Path("err")).back(), "Interrupted");
@@ -224,21 +252,54 @@ TEST_F(CliTest, AnInterruptStopsTheUpdateAtABlockBoundary) {
   EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + programmed, pattern_.begin()));
   EXPECT_TRUE(std::all_of(flash.begin() + programmed, flash.end(), [](std::uint8_t byte) { return byte == 0xFF; }));
   EXPECT_THAT(FrameOpcodes(), ::testing::Not(::testing::Contains("20")));  // never told to exit ISP
-  for (const auto& entry : std::filesystem::directory_iterator(temp_.Path("")))
-    EXPECT_EQ(entry.path().filename().string().rfind("hnx-update-", 0), std::string::npos) << entry.path();
+  ExpectNoStaging();
 }
 
-// A second interrupt does not wait for the block: the process ends as the signal ends it.
+// A second interrupt, of any of the three kinds, does not wait for the block: the process ends as
+// that signal ends it.
 TEST_F(CliTest, ASecondInterruptEndsTheProcessAtOnce) {
-  const pid_t child = Start({"erase", "--library", "{lib}"}, "delay-us=300000");
+  for (const auto& [first, second] : {std::pair{SIGINT, SIGINT}, {SIGINT, SIGTERM}, {SIGHUP, SIGINT}}) {
+    SCOPED_TRACE(std::string(strsignal(first)) + ", then " + strsignal(second));
+    ForgetTrace();
+    const pid_t child = Start({"erase", "--library", "{lib}"}, "delay-us=300000");
+    AwaitTrace(2);  // open, and the erase frame under way
+    ASSERT_EQ(kill(child, first), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(kill(child, second), 0);
+    const int status = WaitFor(child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), second);
+  }
+}
+
+// Started under nohup, the program keeps ignoring a hang-up and runs to its end.
+TEST_F(CliTest, AHangUpIgnoredFromTheStartStaysIgnored) {
+  const pid_t child = Spawn({"/bin/sh", "-c", "trap '' HUP; exec '" HNX_CLI_PROGRAM "' --library " HNX_SIM_LIBRARY " erase"},
+                            "delay-us=300");
   AwaitTrace(2);  // open, and the erase frame under way
-  ASSERT_EQ(kill(child, SIGINT), 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  ASSERT_EQ(kill(child, SIGINT), 0);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(status));
-  EXPECT_EQ(WTERMSIG(status), SIGINT);
+  ASSERT_EQ(kill(child, SIGHUP), 0);
+  const int status = WaitFor(child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_THAT(FileLines(temp_.Path("out")), ::testing::Contains("Mass Erase Command Succeeded !"));
+}
+
+// Interrupted while it waits for the device, a command sends the device that turns up after it
+// nothing: not its first frame, not even the opening.
+TEST_F(CliTest, AnInterruptWhileWaitingForTheDeviceSendsItNothing) {
+  for (const char* command : {"update", "erase", "exit-isp"}) {
+    SCOPED_TRACE(command);
+    ForgetTrace();
+    const pid_t child = Start({"--library", "{lib}", "--wait", "5", command}, "open-fail=1");
+    AwaitTrace(1);  // the first attempt, refused: the next one comes a second later
+    ASSERT_EQ(kill(child, SIGINT), 0);
+    const int status = WaitFor(child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_THAT(FileLines(temp_.Path("err")), ElementsAre("Interrupted"));
+    EXPECT_THAT(TraceFile(), ElementsAre("open 0"));
+  }
+  ExpectNoStaging();
 }
 
 // A file larger than any chip's image could be, even as text, is refused before it is read: one of
@@ -351,10 +412,8 @@ TEST_F(CliTest, BarRedrawsEachPhaseOnItsOwnLine) {
 TEST_F(CliTest, HelpListsTheExitCodes) {
   const Result result = Run("--help");
   EXPECT_EQ(result.code, 0);
-  EXPECT_THAT(
-      result.out,
-      ::testing::Contains(
-          "  74  a transfer with the device failed, or the output file or a record could not be written"));
+  EXPECT_THAT(result.out, ::testing::Contains("  74  a transfer with the device failed, the output file or a "
+                                              "record could not be written, or the run"));
 }
 
 TEST_F(CliTest, QuietKeepsOnlyTheOutcome) {

@@ -1,6 +1,9 @@
 // hnx-update on Linux without a transfer library: libusb against devices emulated on umockdev. The
 // seams are the simulated devices' traces and flash, the program's lines and exit code, and the
 // files it leaves.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
@@ -555,20 +558,30 @@ TEST_F(UsbCliTest, AStationInterruptedWhileIdleEndsWithItsSummary) {
   EXPECT_THAT(result.out, ElementsAre("Waiting for devices\u2026", "0 of 0 devices succeeded"));
 }
 
-// Interrupted, each running device ends the block under way and sends nothing after it (no finish, no
-// exit), releases its interface and its staging, and says so; the run exits 130.
-class UsbInterrupted : public UsbCliTest, public ::testing::WithParamInterface<bool> {};
+// Interrupted or hung up on, each running device ends the block under way and sends nothing after it
+// (no finish, no exit), releases its interface and its staging, and says so; the run exits 130.
+struct InterruptCase {
+  const char* name;
+  bool station;
+  int signal;
+};
+
+void PrintTo(const InterruptCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class UsbInterrupted : public UsbCliTest, public ::testing::WithParamInterface<InterruptCase> {};
 
 TEST_P(UsbInterrupted, EveryRunningDeviceStopsAtABlockBoundaryAndIsReleased) {
-  const bool station = GetParam();
+  const bool station = GetParam().station;
   std::vector<ScriptedDevice*> devices = {&usb_.Add(OnTheWire("1-1"))};
   if (station) devices.push_back(&usb_.Add(OnTheWire("1-2")));
   RunningProgram program = Start(station ? std::vector<std::string>{"--station", "update"}
                                          : std::vector<std::string>{"update"});
   for (ScriptedDevice* device : devices) ASSERT_TRUE(device->WaitForTransfers(200, kPatience));
-  program.Signal(SIGINT);
+  program.Signal(GetParam().signal);
   const ProgramRun result = Masked(program.Wait());
-  EXPECT_EQ(result.code, 130);
+  ASSERT_EQ(result.code, 130);
   if (station) {
     EXPECT_THAT(LinesOf(result.err, "1-1").back(), "Interrupted");
     EXPECT_THAT(LinesOf(result.err, "1-2").back(), "Interrupted");
@@ -590,8 +603,68 @@ TEST_P(UsbInterrupted, EveryRunningDeviceStopsAtABlockBoundaryAndIsReleased) {
   ExpectNoStaging();
 }
 
-INSTANTIATE_TEST_SUITE_P(Usb, UsbInterrupted, ::testing::Bool(),
-                         [](const auto& info) { return std::string(info.param ? "Station" : "Update"); });
+INSTANTIATE_TEST_SUITE_P(Usb, UsbInterrupted,
+                         ::testing::Values(InterruptCase{"Update", false, SIGINT}, InterruptCase{"Station", true, SIGINT},
+                                           InterruptCase{"UpdateHungUp", false, SIGHUP},
+                                           InterruptCase{"StationHungUp", true, SIGHUP}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Interrupted while the device is being identified (the update: with its image staged), a command
+// sends the device no frame and releases it.
+TEST_F(UsbCliTest, AnInterruptBeforeTheFirstFrameSendsNone) {
+  ScriptedDeviceSetup slow = Device("1-1");
+  slow.wireMicroseconds = 2'000'000;  // the identification request is that long on the wire
+  ScriptedDevice& device = usb_.Add(slow);
+  for (const char* command : {"update", "exit-isp"}) {
+    SCOPED_TRACE(command);
+    const std::uint32_t asked = device.counts().identifications;
+    RunningProgram program = Start({"--device", "1-1", command});
+    ASSERT_TRUE(device.WaitUntil([&](const auto& counts) { return counts.identifications > asked; }, kPatience));
+    program.Signal(SIGINT);
+    const ProgramRun result = program.Wait();
+    EXPECT_EQ(result.code, 130);
+    EXPECT_THAT(result.err, ElementsAre("Interrupted"));
+    EXPECT_THAT(FrameOpcodes(device.TraceLines()), IsEmpty());
+    EXPECT_EQ(device.counts().claims, device.counts().releases);
+  }
+  ExpectNoStaging();
+}
+
+// A reader that goes after a few lines (`2>&1 | head -n4`) costs no device anything: the program's
+// writes fail, every device is updated whole, nothing is left staged, and the exit code says that
+// the lines were lost.
+TEST_F(UsbCliTest, AReaderThatGoesEarlyLeavesNoDeviceHalfWritten) {
+  std::vector<ScriptedDevice*> devices = {&usb_.Add(Small(Device("1-1"))), &usb_.Add(Small(Device("1-2")))};
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  RunningProgram program =
+      usb_.Start(program_, {"--all", "--progress", "json", "--chip", "ZB4420", "update"}, temp_.Path(""), {}, ends[1]);
+  close(ends[1]);
+  std::FILE* reader = fdopen(ends[0], "r");
+  ASSERT_NE(reader, nullptr);
+  char line[256];
+  for (int i = 0; i < 4; ++i) ASSERT_NE(std::fgets(line, sizeof line, reader), nullptr);
+  std::fclose(reader);
+  const ProgramRun result = program.Wait();
+  EXPECT_EQ(result.signal, 0);
+  EXPECT_EQ(result.code, 74);
+  std::vector<std::uint8_t> updated = FileBytes(HNX_FIRMWARE_IMAGE);
+  updated.resize(0x4000);
+  std::fill(updated.end() - 5, updated.end(), 0xFF);  // the read-protect marker is given 0xFF
+  for (ScriptedDevice* device : devices) {
+    SCOPED_TRACE(device->setup().location);
+    const std::vector<std::string> trace = device->TraceLines();
+    for (std::size_t i = 0; i < trace.size(); ++i) {
+      if (!trace[i].starts_with("write 10 10 1 28 ")) continue;
+      ASSERT_LT(i + 2, trace.size());
+      EXPECT_TRUE(trace[i + 1].starts_with("write 32 32 1")) << i;
+      EXPECT_EQ(trace[i + 2], "read 1 1 1 00") << i;
+    }
+    EXPECT_EQ(device->Flash(), updated);
+    EXPECT_EQ(device->counts().claims, device->counts().releases);
+  }
+  ExpectNoStaging();
+}
 
 // The device takes the first block's frame, data and status, then stops: silent, its next frame times
 // out; unplugged, the next frame is refused at once. Either way the program ends with a transfer
@@ -642,15 +715,19 @@ TEST_F(UsbCliTest, NoDeviceAtAllIsNoDevice) {
   EXPECT_THAT(result.err, ElementsAre("Can't find the device!"));
 }
 
-TEST_F(UsbCliTest, AKernelDriverIsDetachedForTheRunAndAttachedAgain) {
+// A kernel driver bound to the interface is detached for the run and given the interface back once
+// it is released, whether the run closed the pipe or (exit ISP) left it open: the kernel refuses the
+// driver an interface still claimed.
+TEST_F(UsbCliTest, AKernelDriverGetsTheInterfaceBackOnceReleased) {
   ScriptedDeviceSetup setup = Device("1-2");
   setup.kernelDriverBound = true;
   ScriptedDevice& device = usb_.Add(setup);
-  const ProgramRun result = Run({"erase"});
-  EXPECT_EQ(result.code, 0);
-  EXPECT_EQ(device.counts().detaches, 1u);
-  EXPECT_EQ(device.counts().reattaches, 1u);
-  EXPECT_EQ(device.counts().claims, device.counts().releases);
+  for (const char* command : {"erase", "exit-isp"}) {
+    SCOPED_TRACE(command);
+    EXPECT_EQ(Run({command}).code, 0);
+  }
+  EXPECT_THAT(device.counts().interfaceEvents,
+              ElementsAre("detach", "claim", "release", "attach", "detach", "claim", "release", "attach"));
 }
 
 }  // namespace
