@@ -59,7 +59,7 @@ endif()
 # made from this program, and the page's title carries the same version.
 execute_process(COMMAND ${WORK}/root/usr/bin/hnx-update --version OUTPUT_VARIABLE version RESULT_VARIABLE result)
 string(REGEX REPLACE "-[0-9]+$" "" upstream_version ${package_version})
-if(NOT result EQUAL 0 OR NOT version STREQUAL "${upstream_version}\n")
+if(NOT result EQUAL 0 OR NOT version MATCHES "^hnx-update ${upstream_version}\nembedded image: [0-9]+ bytes, SHA-256 [0-9a-f]+\n$")
   message(FATAL_ERROR "the installed program (exit ${result}) says \"${version}\", the package is ${package_version}")
 endif()
 execute_process(COMMAND gzip -dc ${WORK}/root/usr/share/man/man1/hnx-update.1.gz OUTPUT_VARIABLE page)
