@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <utility>
 
+#include "ops/bound_seams.h"
 #include "ops/exit_codes.h"
 #include "ops/messages.h"
 #include "ops/production_record.h"
@@ -23,27 +24,6 @@ namespace {
 
 // The template's caption, which the window keeps.
 constexpr const char* kWindowTitle = "HNX470 Update Tool V" HNX_VERSION;
-
-// The embedded image, held by the program.
-class SpanImage final : public ImageResource {
- public:
-  explicit SpanImage(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-  bool Find() override { return true; }
-  bool Load() override { return true; }
-  const std::uint8_t* Lock() override { return bytes_.data(); }
-  std::uint32_t Size() override { return static_cast<std::uint32_t>(bytes_.size()); }
-
- private:
-  std::span<const std::uint8_t> bytes_;
-};
-
-// Nothing is loaded: the update binds the USB transport.
-class NoLibraries final : public DynamicLibrary {
- public:
-  Handle Load(const std::string&) override { return nullptr; }
-  void* Resolve(Handle, const char*) override { return nullptr; }
-  void Unload(Handle) override {}
-};
 
 // The program's icon in every size it was drawn in.
 QIcon ProgramIcon() {

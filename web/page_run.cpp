@@ -6,6 +6,7 @@
 #include <variant>
 #include <vector>
 
+#include "ops/bound_seams.h"
 #include "ops/image_formats.h"
 #include "ops/messages.h"
 #include "ops/operation_scope.h"
@@ -22,27 +23,6 @@ EM_ASYNC_JS(void, hnx_sleep, (unsigned milliseconds), {
 
 namespace hnx::web {
 namespace {
-
-// The embedded image, held by the module.
-class SpanImage final : public ImageResource {
- public:
-  explicit SpanImage(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-  bool Find() override { return true; }
-  bool Load() override { return true; }
-  const std::uint8_t* Lock() override { return bytes_.data(); }
-  std::uint32_t Size() override { return static_cast<std::uint32_t>(bytes_.size()); }
-
- private:
-  std::span<const std::uint8_t> bytes_;
-};
-
-// Nothing is loaded: the operations bind the WebUSB transport.
-class NoLibraries final : public DynamicLibrary {
- public:
-  Handle Load(const std::string&) override { return nullptr; }
-  void* Resolve(Handle, const char*) override { return nullptr; }
-  void Unload(Handle) override {}
-};
 
 // Waits without blocking the page.
 class PageSleeper final : public Sleeper {
