@@ -34,11 +34,13 @@ else()
 endif()
 
 # A test of this build under Wine: `name` after the group, then add_test's arguments after NAME. Where
-# the tests run the other build, it is listed as skipped, with the reason in its output.
+# the tests run the other build, it is listed as skipped, with the reason in its output. The tests
+# share one Wine prefix, and in it the program's one staging folder, so no two of them run at once.
 function(hnx_wine_test name)
   set(test ${HNX_WINE_GROUP}.${name})
   if(HNX_WINE_RUNS_THIS_BUILD)
     add_test(NAME ${test} ${ARGN})
+    set_tests_properties(${test} PROPERTIES RESOURCE_LOCK wine_prefix)
   else()
     add_test(NAME ${test} COMMAND ${CMAKE_COMMAND} -E echo "Skipped: ${HNX_WINE_SKIP_REASON}")
     set_tests_properties(${test} PROPERTIES SKIP_REGULAR_EXPRESSION "^Skipped: ")
