@@ -55,16 +55,13 @@ std::optional<std::string> ProgramTest::Trace() const {
   return ReadFileBytes(InFolder("device.trace"));
 }
 
-void ProgramTest::ExpectMessages(const std::vector<MessageBoxSeen>& expected, DWORD timeoutMs) {
+void ProgramTest::ExpectMessages(const std::vector<MessageBoxSeen>& expected) {
   for (const MessageBoxSeen& box : expected) {
-    const auto seen = drive::DismissMessageBox(program_->processId(), timeoutMs);
+    const auto seen = drive::DismissMessageBox(program_->processId(), 40000);
     ASSERT_TRUE(seen.has_value()) << "no message box appeared; expected " << box;
     ASSERT_EQ(*seen, box);
     EXPECT_EQ(seen->owner, program_->dialog()) << "a message box owned by another window";
   }
-}
-
-void ProgramTest::ExpectNoFurtherMessage() {
   ASSERT_TRUE(drive::WaitUntil(
       [this] { return OperationButtonsEnabled(true) && IsWindowEnabled(program_->dialog()); }, 20000));
   const auto extra = drive::WaitForMessageBox(program_->processId(), kQuietMs);
