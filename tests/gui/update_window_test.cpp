@@ -12,9 +12,7 @@
 #include <QThread>
 #include <QTimer>
 #include <atomic>
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -150,28 +148,17 @@ class User final : public QObject {
 };
 
 // A gate a transfer waits at until the test opens it.
-class Gate {
- public:
+struct Gate {
+  std::atomic<bool> reached = false;
+  std::atomic<bool> open = false;
   void WaitHere() {
-    std::unique_lock lock(mutex_);
-    reached_ = true;
-    opened_.wait(lock, [this] { return open_; });
-  }
-  bool reached() {
-    const std::lock_guard lock(mutex_);
-    return reached_;
+    reached = true;
+    open.wait(false);
   }
   void Open() {
-    const std::lock_guard lock(mutex_);
-    open_ = true;
-    opened_.notify_all();
+    open = true;
+    open.notify_all();
   }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable opened_;
-  bool reached_ = false;
-  bool open_ = false;
 };
 
 class UpdateWindowTest : public ::testing::Test {
@@ -228,7 +215,7 @@ class UpdateWindowTest : public ::testing::Test {
     if (held == 0) device.beforeClose = [&gate] { gate.WaitHere(); };
     Open();
     QTest::mouseClick(&UpdateButton(), Qt::LeftButton);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return gate.reached(); }, kRunTimeoutMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return gate.reached.load(); }, kRunTimeoutMs));
     return device;
   }
 
