@@ -1,6 +1,6 @@
-// Single commands (Read Protect, Exit ISP, Re-connect), a write without a device and an update that
-// gives up on it, each through the library that the program finds, or fails to find, beside itself:
-// what the user is told and what reached the device.
+// Single commands (Read Protect, Exit ISP, Re-connect) and a write without a device, each through the
+// library that the program finds, or fails to find, beside itself: what the user is told and what
+// reached the device.
 #include <windows.h>
 
 #include "program_test.h"
@@ -23,8 +23,6 @@ TEST_F(Commands, ReportTheirOutcomeAndSendTheirFrames) {
   const std::string protect = "write 10 10 1 2C 00 00 00 00 00 00 00 40 00\n";
   const std::string simulator = Outputs().simulator;
   const Layout noDevice = {simulator, "", "open-fail=always"};
-  std::string attempts;
-  for (int i = 0; i < 31; ++i) attempts += "open 0\n";
   // clang-format off
   const CommandCase cases[] = {
       {"read protect closes the pipe", {}, IDC_READ_PROTECT, {WithIcon("Read Protect Command Succeeded !")},
@@ -33,8 +31,6 @@ TEST_F(Commands, ReportTheirOutcomeAndSendTheirFrames) {
        "open 1\nwrite 10 10 1 20 00 00 00 00 00 00 00 40 00\n"},
       {"re-connect finds no USB host controllers", {}, IDC_RECONNECT, {WithIcon("Device not found !!")}, std::nullopt},
       {"write without a device", noDevice, IDC_WRITE, {Plain("Can't find the device!")}, "open 0\n"},
-      {"an update without a device gives up after 31 attempts, under no caption", noDevice, IDC_UPDATE,
-       {{"Time Out !! Please check device and try again.", "", true}}, attempts},
       {"a library in the working folder only is never loaded", {"", simulator, ""}, IDC_READ_PROTECT,
        {Plain("Can't find the device!")}, std::nullopt},
       {"a missing entry point is reported under the application's title", {Outputs().missingLibrary, "", ""},
@@ -50,7 +46,6 @@ TEST_F(Commands, ReportTheirOutcomeAndSendTheirFrames) {
                  reinterpret_cast<LPARAM>(Outputs().firmwareImage.c_str()));
     program().Command(c.command);
     ExpectMessages(c.messages);
-    ExpectNoFurtherMessage();
     EXPECT_EQ(Trace(), c.trace);
     EXPECT_FALSE(std::filesystem::exists(kStagingFolder));
   }

@@ -1,6 +1,7 @@
 #include "program_test.h"
 
 #include <fstream>
+#include <iostream>
 #include <iterator>
 
 #include "res/resource.h"
@@ -55,16 +56,13 @@ std::optional<std::string> ProgramTest::Trace() const {
   return ReadFileBytes(InFolder("device.trace"));
 }
 
-void ProgramTest::ExpectMessages(const std::vector<MessageBoxSeen>& expected, DWORD timeoutMs) {
+void ProgramTest::ExpectMessages(const std::vector<MessageBoxSeen>& expected) {
   for (const MessageBoxSeen& box : expected) {
-    const auto seen = drive::DismissMessageBox(program_->processId(), timeoutMs);
+    const auto seen = drive::DismissMessageBox(program_->processId(), 40000);
     ASSERT_TRUE(seen.has_value()) << "no message box appeared; expected " << box;
     ASSERT_EQ(*seen, box);
     EXPECT_EQ(seen->owner, program_->dialog()) << "a message box owned by another window";
   }
-}
-
-void ProgramTest::ExpectNoFurtherMessage() {
   ASSERT_TRUE(drive::WaitUntil(
       [this] { return OperationButtonsEnabled(true) && IsWindowEnabled(program_->dialog()); }, 20000));
   const auto extra = drive::WaitForMessageBox(program_->processId(), kQuietMs);
@@ -116,3 +114,18 @@ std::vector<std::string> ListEntries(HWND comboBox) {
 }
 
 }  // namespace hnx::e2e
+
+// The end-to-end driver: runs the real program under Wine and drives it as a user would.
+//   e2e_driver [gtest flags] PROGRAM SIMULATOR MISSING_READ_LIBRARY FIRMWARE_IMAGE SOURCE_ROOT
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (argc != 6) {
+    std::cerr << "usage: e2e_driver [gtest flags] PROGRAM SIMULATOR MISSING_READ_LIBRARY FIRMWARE_IMAGE "
+                 "SOURCE_ROOT\n";
+    return 2;
+  }
+  using hnx::drive::WindowsPath;
+  hnx::e2e::Outputs() = {WindowsPath(argv[1]), WindowsPath(argv[2]), WindowsPath(argv[3]),
+                         WindowsPath(argv[4]), WindowsPath(argv[5])};
+  return RUN_ALL_TESTS();
+}

@@ -59,10 +59,9 @@ class ProgramTest : public ::testing::Test {
   // The simulated device's trace; nothing when the library was never loaded.
   std::optional<std::string> Trace() const;
 
-  // Dismisses message boxes while they match `expected`, in order, each owned by the dialog.
-  void ExpectMessages(const std::vector<MessageBoxSeen>& expected, DWORD timeoutMs = 40000);
-  // After an operation's last message: none follows once the operation buttons are enabled again.
-  void ExpectNoFurtherMessage();
+  // Dismisses message boxes while they match `expected`, in order, each owned by the dialog; then
+  // none follows once the operation buttons are enabled again.
+  void ExpectMessages(const std::vector<MessageBoxSeen>& expected);
   // Whether the eight operation buttons are all enabled (true) or all disabled (false).
   bool OperationButtonsEnabled(bool enabled);
   // Sets the hidden chip-type text and clicks "Update": the staging writes the staging file and then
