@@ -2,7 +2,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
 #include <fstream>
 
 #include "sim/scripted_usb.h"
@@ -12,7 +11,6 @@ namespace hnx::test {
 namespace {
 
 using sim::ProgramRun;
-using sim::RunningProgram;
 using sim::ScriptedDevice;
 using sim::ScriptedDeviceSetup;
 using sim::ScriptedUsb;
@@ -105,46 +103,6 @@ void BM_UsbUpdateAllOf16KiB(benchmark::State& state) {
   ReportCpu(state, programCpu, ownCpu, Transfers(devices));
 }
 BENCHMARK(BM_UsbUpdateAllOf16KiB)->ArgName("devices")->Arg(1)->Arg(2)->Arg(4)->Arg(8)
-    ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
-
-// The emulated bus serving devices at once: as many programs as the argument, started together, each
-// updating the 16 KiB chip on a device of its own with a millisecond on the wire per transfer. With
-// the devices served concurrently the wall time stays near that of one.
-void BM_UsbConcurrentUpdatesOf16KiB(benchmark::State& state) {
-  TempFolder temp;
-  ScriptedUsb usb;
-  std::vector<ScriptedDevice*> devices;
-  std::vector<std::string> folders;
-  for (int i = 1; i <= state.range(0); ++i) {
-    devices.push_back(&usb.Add(SmallChip("1-" + std::to_string(i))));
-    folders.push_back(temp.Path("run" + std::to_string(i)));
-    std::filesystem::create_directories(folders.back());
-  }
-  const std::string image = WriteImage(temp, 0x4000);
-  double programCpu = 0, ownCpu = 0;
-  for (auto _ : state) {
-    const double ownBefore = OwnCpuSeconds();
-    std::vector<RunningProgram> programs;
-    for (std::size_t i = 0; i < devices.size(); ++i)
-      programs.push_back(usb.Start(HNX_CLI_PROGRAM,
-                                   {"--chip", "ZB4420", "--device", devices[i]->setup().location, "update", "--image",
-                                    image},
-                                   folders[i]));
-    bool failed = false;
-    for (RunningProgram& program : programs) {
-      const ProgramRun run = program.Wait();
-      failed = failed || run.code != 0;
-      programCpu += run.cpuSeconds;
-    }
-    ownCpu += OwnCpuSeconds() - ownBefore;
-    if (failed) {
-      state.SkipWithError("an update failed");
-      break;
-    }
-  }
-  ReportCpu(state, programCpu, ownCpu, Transfers(devices));
-}
-BENCHMARK(BM_UsbConcurrentUpdatesOf16KiB)->ArgName("programs")->Arg(1)->Arg(2)
     ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 }  // namespace
