@@ -66,7 +66,7 @@ struct RecordCase {
   std::string faults;             // of the device at 1-4.2; "none": no device at all
   int code;
   std::string result;
-  const char* image;  // "embedded", "file" or nullptr
+  const char* image;    // "embedded", "file" or nullptr
   std::uint64_t bytes;  // of the 16 KiB chip that the device has
 };
 
@@ -119,7 +119,8 @@ TEST_P(UsbRecord, LeavesOneLineWithTheRunsFacts) {
   const Json& record = records.front();
   EXPECT_THAT(record.at("time").get<std::string>(),
               ::testing::MatchesRegex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}[.][0-9]{3}Z"));
-  EXPECT_THAT(record.at("duration_s").get<double>(), ::testing::AllOf(::testing::Ge(0.0), ::testing::Le(elapsed)));
+  EXPECT_THAT(record.at("duration_s").get<double>(),
+              ::testing::AllOf(::testing::Ge(0.0), ::testing::Le(elapsed)));
   EXPECT_EQ(record.at("host"), HostName());
   EXPECT_EQ(record.at("operator"), "Ann Lee");
   EXPECT_EQ(record.at("tool"), "hnx-update " HNX_VERSION);
@@ -197,7 +198,8 @@ TEST_F(UsbRecordTest, AllAndStationLeaveOneRecordPerDeviceRunNamingItsDevice) {
   for (ScriptedDevice* device : devices) usb_.Remove(*device);
   std::filesystem::remove(records_);
   RunningProgram station = StartStation({"--record", records_, "--station", "--count", "3", "exit-isp"});
-  for (const std::string location : {"3-1", "3-2", "3-3"}) usb_.Add({.location = location, .serial = "ST-" + location});
+  for (const std::string location : {"3-1", "3-2", "3-3"})
+    usb_.Add({.location = location, .serial = "ST-" + location});
   EXPECT_EQ(station.Wait().code, 0);
   named.clear();
   for (const Json& record : Records()) named.emplace(record.at("device"), record.at("serial"));
@@ -260,9 +262,10 @@ TEST_F(UsbRecordTest, VersionAndJsonProgressGiveTheImagesHash) {
               ElementsAre("hnx-update " HNX_VERSION, "embedded image: " + size + " bytes, SHA-256 " + sha));
 
   for (const bool embedded : {true, false}) {
-    const ProgramRun run =
-        Run(embedded ? std::vector<std::string>{"--progress", "json", "--wait", "0", "--expect-sha256", sha, "update"}
-                     : std::vector<std::string>{"--progress", "json", "--wait", "0", "--chip", "ZB4420", "verify", image_});
+    const ProgramRun run = Run(embedded ? std::vector<std::string>{"--progress", "json", "--wait", "0",
+                                                                   "--expect-sha256", sha, "update"}
+                                        : std::vector<std::string>{"--progress", "json", "--wait", "0",
+                                                                   "--chip", "ZB4420", "verify", image_});
     EXPECT_EQ(run.code, 69);
     ASSERT_FALSE(run.err.empty());
     EXPECT_EQ(Json::parse(run.err.front()),

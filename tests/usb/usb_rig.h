@@ -65,7 +65,8 @@ class UsbTest : public ::testing::Test {
     return run;
   }
 
-  RunningProgram Start(const std::vector<std::string>& args, const std::vector<std::string>& environment = {}) {
+  RunningProgram Start(const std::vector<std::string>& args,
+                       const std::vector<std::string>& environment = {}) {
     return usb_.Start(program_, args, temp_.Path(""), environment);
   }
 
@@ -92,8 +93,9 @@ class UsbTest : public ::testing::Test {
     return path;
   }
 
-  const std::string program_ =
-      std::getenv("HNX_PROGRAM_UNDER_TEST") != nullptr ? std::getenv("HNX_PROGRAM_UNDER_TEST") : HNX_CLI_PROGRAM;
+  const std::string program_ = std::getenv("HNX_PROGRAM_UNDER_TEST") != nullptr
+                                   ? std::getenv("HNX_PROGRAM_UNDER_TEST")
+                                   : HNX_CLI_PROGRAM;
   TempFolder temp_;
   ScriptedUsb usb_;
 };

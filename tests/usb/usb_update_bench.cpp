@@ -21,7 +21,9 @@ constexpr std::uint32_t kWireMicroseconds = 1000;
 double OwnCpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  const auto seconds = [](const timeval& time) { return static_cast<double>(time.tv_sec) + time.tv_usec / 1e6; };
+  const auto seconds = [](const timeval& time) {
+    return static_cast<double>(time.tv_sec) + time.tv_usec / 1e6;
+  };
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -50,9 +52,12 @@ std::uint64_t Transfers(const std::vector<ScriptedDevice*>& devices) {
 
 void ReportCpu(benchmark::State& state, double programCpu, double ownCpu, std::uint64_t transfers) {
   state.counters["program_cpu_s"] = benchmark::Counter(programCpu, benchmark::Counter::kAvgIterations);
-  state.counters["program_cpu_us_per_transfer"] = benchmark::Counter(transfers > 0 ? programCpu * 1e6 / transfers : 0);
-  state.counters["testbed_cpu_us_per_transfer"] = benchmark::Counter(transfers > 0 ? ownCpu * 1e6 / transfers : 0);
-  state.counters["transfers"] = benchmark::Counter(static_cast<double>(transfers), benchmark::Counter::kAvgIterations);
+  state.counters["program_cpu_us_per_transfer"] =
+      benchmark::Counter(transfers > 0 ? programCpu * 1e6 / transfers : 0);
+  state.counters["testbed_cpu_us_per_transfer"] =
+      benchmark::Counter(transfers > 0 ? ownCpu * 1e6 / transfers : 0);
+  state.counters["transfers"] =
+      benchmark::Counter(static_cast<double>(transfers), benchmark::Counter::kAvgIterations);
 }
 
 // A whole `hnx-update update` through libusb against a device emulated on umockdev: enumeration,
@@ -74,8 +79,8 @@ void BM_UsbUpdateOf64KiB(benchmark::State& state) {
     cpuSeconds += run.cpuSeconds;
   }
   state.counters["program_cpu_s"] = benchmark::Counter(cpuSeconds, benchmark::Counter::kAvgIterations);
-  state.counters["transfers"] =
-      benchmark::Counter(static_cast<double>(device.counts().bulkTransfers), benchmark::Counter::kAvgIterations);
+  state.counters["transfers"] = benchmark::Counter(static_cast<double>(device.counts().bulkTransfers),
+                                                   benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_UsbUpdateOf64KiB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
@@ -102,8 +107,15 @@ void BM_UsbUpdateAllOf16KiB(benchmark::State& state) {
   }
   ReportCpu(state, programCpu, ownCpu, Transfers(devices));
 }
-BENCHMARK(BM_UsbUpdateAllOf16KiB)->ArgName("devices")->Arg(1)->Arg(2)->Arg(4)->Arg(8)
-    ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_UsbUpdateAllOf16KiB)
+    ->ArgName("devices")
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(4)
+    ->Arg(8)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 }  // namespace
 }  // namespace hnx::test
