@@ -11,19 +11,10 @@
 #include <regex>
 #include <thread>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include "sim/scripted_usb.h"
-#include "support/rig.h"
+#include "../usb/usb_rig.h"
 
 namespace hnx::test {
 namespace {
-
-using sim::ProgramRun;
-using sim::RunningProgram;
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 
 constexpr std::size_t kStateHeaderLength = 14;  // "HSIM", version, flash size, block length, protection
 
@@ -37,7 +28,7 @@ bool SignalPending(pid_t pid) {
   return false;
 }
 
-class CliTest : public ::testing::Test {
+class CliTest : public ProgramTest {
  protected:
   // `text` with {image} (a whole image of pattern bytes), {short} (100 bytes), {temp} (the temporary
   // folder) and {lib} (the simulator library) put in.
@@ -56,22 +47,13 @@ class CliTest : public ::testing::Test {
   // temporary folder), with the simulator's settings; its lines in "out" and "err" there.
   RunningProgram Start(std::vector<std::string> args, const std::string& faults = "") {
     for (std::string& arg : args) arg = Expand(arg);
-    return starter_.Start(args.front(), {args.begin() + 1, args.end()}, temp_.Path(""),
-                          {"HNX_SIM_STATE=" + state_, "HNX_SIM_TRACE=" + trace_, "HNX_SIM_FAULTS=" + faults});
+    return usb_.Start(args.front(), {args.begin() + 1, args.end()}, temp_.Path(""),
+                      {"HNX_SIM_STATE=" + state_, "HNX_SIM_TRACE=" + trace_, "HNX_SIM_FAULTS=" + faults});
   }
 
   // Runs the command line as a shell would split it.
   ProgramRun Run(const std::string& commandLine, const std::string& faults = "") {
-    ProgramRun run = Start({"/bin/sh", "-c", "exec '" HNX_CLI_PROGRAM "' " + commandLine}, faults).Wait();
-    run.out = WithFiguresMasked(run.out);
-    run.err = WithFiguresMasked(run.err);
-    return run;
-  }
-
-  // No run left its staging folder behind.
-  void ExpectNoStaging() const {
-    for (const auto& entry : std::filesystem::directory_iterator(temp_.Path("")))
-      EXPECT_FALSE(entry.path().filename().string().starts_with("hnx-update-")) << entry.path();
+    return Masked(Start({"/bin/sh", "-c", "exec '" HNX_CLI_PROGRAM "' " + commandLine}, faults).Wait());
   }
 
   // Waits until the device's trace holds `lines` lines.
@@ -94,25 +76,13 @@ class CliTest : public ::testing::Test {
     return opcodes;
   }
 
-  TempFolder temp_;
-  sim::ScriptedUsb starter_;  // no device on its bus: the program reaches the simulator through --library
   std::string state_ = temp_.Path("device.state");
   std::string trace_ = temp_.Path("device.trace");
   std::vector<std::uint8_t> pattern_ = PatternImage(0x10000);
   std::string image_ = WriteFile("image.bin", pattern_);
-  std::string short_ = WriteFile("short.bin", std::vector<std::uint8_t>(100, 0x11));
-  std::string hex_ = WriteText("first-byte.hex", ":0100000000FF\n:00000001FF\n");
-  std::string badHex_ = WriteText("bad.hex", ":0100000000FF\n:0100010000FF\n:00000001FF\n");
-
- private:
-  std::string WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-    const std::string path = temp_.Path(name);
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    return path;
-  }
-  std::string WriteText(const std::string& name, const std::string& text) {
-    return WriteFile(name, std::vector<std::uint8_t>(text.begin(), text.end()));
-  }
+  std::string short_ = WriteFile("short.bin", std::string(100, 0x11));
+  std::string hex_ = WriteFile("first-byte.hex", std::string(":0100000000FF\n:00000001FF\n"));
+  std::string badHex_ = WriteFile("bad.hex", std::string(":0100000000FF\n:0100010000FF\n:00000001FF\n"));
 };
 
 struct ExitCase {

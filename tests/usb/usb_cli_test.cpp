@@ -60,10 +60,10 @@ bool WaitForLines(const std::string& path, std::size_t lines) {
   return true;
 }
 
-class UsbCliTest : public UsbTest {
+class UsbCliTest : public ProgramTest {
  protected:
   std::vector<std::uint8_t> pattern_ = PatternImage(0x10000);
-  std::string image_ = WriteImage("image.bin", pattern_);
+  std::string image_ = WriteFile("image.bin", pattern_);
 };
 
 TEST_F(UsbCliTest, UpdateProgramsTheEmbeddedImageLogsEveryTransferAndReleasesTheDevice) {
@@ -216,7 +216,7 @@ TEST_F(UsbCliTest, AllRunsTheDevicesAtOnceEachWithItsOwnProgressLogAndOutcome) {
   ScriptedDevice& empty = usb_.Add(NearMiss("1-6", u""));
   const ProgramRun result =
       Run({"--all", "--jobs", "3", "--progress", "json", "--log", temp_.Path("field.log"), "--chip", "ZB4420",
-           "update", "--image", WriteImage("small.bin", PatternImage(0x4000))});
+           "update", "--image", WriteFile("small.bin", PatternImage(0x4000))});
   EXPECT_EQ(result.code, 1);
   EXPECT_THAT(result.out, UnorderedElementsAre("1-1: 16384 bytes programmed and verified in T s (R KiB/s)",
                                                "1-1: Auto Command Succeeded !!",
@@ -372,7 +372,7 @@ TEST_F(UsbCliTest, AStationNamesTheUdevRuleOncePerDeviceAndAsksAnUnreadyDeviceAg
 // not be written, are neither followed nor used, and the runs succeed in folders of their own.
 TEST_F(UsbCliTest, AStationsStagingTakesNoNameMadeInAdvance) {
   ASSERT_TRUE(ScriptedUsb::SendsUevents()) << "run under LD_PRELOAD=libumockdev-preload.so.0";
-  const std::string victim = WriteImage("victim.bin", {'k', 'e', 'e', 'p'});
+  const std::string victim = WriteFile("victim.bin", std::string("keep"));
   RunningProgram station = StartStation({"--station", "--count", "2", "--chip", "ZB4420", "update"});
   const std::string linked = temp_.Path("hnx-update-" + std::to_string(station.pid()) + "-1-1");
   const std::string locked = temp_.Path("hnx-update-" + std::to_string(station.pid()) + "-1-2");

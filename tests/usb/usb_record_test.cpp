@@ -43,7 +43,7 @@ std::string HostName() {
   return name;
 }
 
-class UsbRecordTest : public UsbTest {
+class UsbRecordTest : public ProgramTest {
  protected:
   // Every line of the record file, each a whole JSON object.
   std::vector<Json> Records() const {
@@ -56,7 +56,7 @@ class UsbRecordTest : public UsbTest {
   }
 
   std::string records_ = temp_.Path("records.jsonl");
-  std::string image_ = WriteImage("image.bin", PatternImage(0x4000));
+  std::string image_ = WriteFile("image.bin", PatternImage(0x4000));
 };
 
 // What a record says beyond what every record says.

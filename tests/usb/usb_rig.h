@@ -1,6 +1,6 @@
-// What the tests of hnx-update through libusb share: devices emulated on umockdev, the program built
-// here (or the build of it that HNX_PROGRAM_UNDER_TEST names, ThreadSanitizer's), one temporary folder
-// where it runs, and readers of its lines and of the devices' traces.
+// What the tests of hnx-update share: the program built here (or the build of it that
+// HNX_PROGRAM_UNDER_TEST names, ThreadSanitizer's) started as a shell starts it on a bus of devices
+// emulated on umockdev, one temporary folder where it runs, and readers of its lines.
 #pragma once
 
 #include <chrono>
@@ -53,7 +53,7 @@ inline std::vector<std::string> LinesOf(const std::vector<std::string>& lines, c
   return own;
 }
 
-class UsbTest : public ::testing::Test {
+class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!std::filesystem::exists(program_)) GTEST_SKIP() << "no program at " << program_;
@@ -87,7 +87,8 @@ class UsbTest : public ::testing::Test {
       EXPECT_FALSE(entry.path().filename().string().starts_with("hnx-update-")) << entry.path();
   }
 
-  std::string WriteImage(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+  template <typename Bytes>
+  std::string WriteFile(const std::string& name, const Bytes& bytes) {
     const std::string path = temp_.Path(name);
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     return path;
