@@ -74,9 +74,11 @@ class ProgramTest : public ::testing::Test {
     return Masked(Start(args, environment).Wait());
   }
 
-  // A station started, once it listens.
-  RunningProgram StartStation(const std::vector<std::string>& args) {
-    RunningProgram station = Start(args);
+  // A station started, once it listens; devices plugged while it runs need this process's uevents.
+  RunningProgram StartStation(const std::vector<std::string>& args,
+                              const std::vector<std::string>& environment = {}) {
+    EXPECT_TRUE(ScriptedUsb::SendsUevents()) << "run under LD_PRELOAD=libumockdev-preload.so.0";
+    RunningProgram station = Start(args, environment);
     EXPECT_TRUE(station.WaitForOutput("Waiting for devices\u2026", kPatience));
     return station;
   }
