@@ -205,7 +205,7 @@ INSTANTIATE_TEST_SUITE_P(Usb, UsbBus, ::testing::ValuesIn(kBusCases),
 // the failures do not stop the others, and the run ends with the code of the first failing device in
 // port-path order, whichever failed first: here the later port fails at once and the earlier one only
 // when it compares.
-TEST_F(UsbCliTest, AllRunsTheDevicesAtOnceEachWithItsOwnProgressLogAndOutcome) {
+TEST_F(UsbCliTest, AllRunsTheDevicesAtOnceEachWithItsOwnLogAndEndsWithTheFirstFailingDevicesCode) {
   std::vector<ScriptedDevice*> ours = {
       &usb_.Add(Small(OnTheWire(Device("1-1")))),
       &usb_.Add(WithFaults(Small(OnTheWire(Device("1-2"))), "stuck=0x10:0x00")),

@@ -206,13 +206,12 @@ TEST_F(UsbRecordTest, AllAndStationLeaveOneRecordPerDeviceRunNamingItsDevice) {
   EXPECT_EQ(FileLines(records_).size(), 3u);
 }
 
-// Two programs, each running 200 devices on eight threads, append to one file at once: every record
+// Two programs, each running 100 devices on eight threads, append to one file at once: every record
 // arrives whole, none mixed with another. (Each run ends at its log, which cannot be made, so the
 // records come fast.)
 TEST_F(UsbRecordTest, TwoProgramsAppendingAtOnceLoseAndMixNoRecord) {
   for (int bus = 1; bus <= 2; ++bus)
-    for (int port = 1; port <= 100; ++port)
-      usb_.Add(Device(std::to_string(bus) + "-" + std::to_string(port)));
+    for (int port = 1; port <= 50; ++port) usb_.Add(Device(std::to_string(bus) + "-" + std::to_string(port)));
   std::vector<RunningProgram> programs;
   for (const std::string name : {"a", "b"}) {
     std::filesystem::create_directory(temp_.Path(name));
@@ -229,9 +228,9 @@ TEST_F(UsbRecordTest, TwoProgramsAppendingAtOnceLoseAndMixNoRecord) {
                   temp_.Path("absent/field." + record.at("device").get<std::string>() + ".log") + " !!");
     devices[record.at("operator")].insert(record.at("device"));
   }
-  EXPECT_EQ(FileLines(records_).size(), 400u);
-  EXPECT_EQ(devices["a"].size(), 200u);
-  EXPECT_EQ(devices["b"].size(), 200u);
+  EXPECT_EQ(FileLines(records_).size(), 200u);
+  EXPECT_EQ(devices["a"].size(), 100u);
+  EXPECT_EQ(devices["b"].size(), 100u);
 }
 
 // A record that cannot be written is a line of its own naming the file; the device's outcome line
