@@ -40,11 +40,11 @@ struct ScriptedDeviceSetup {
   std::string location = "1-1";  // BUS-PORT[.PORT...]; the hubs on the way are made too
   Kind kind = Kind::Ours;
   std::string speed = "12";  // the sysfs attribute, in Mbit/s
-  std::string faults;        // the simulated device's fault plan (sim/README.md)
+  std::string faults{};      // the simulated device's fault plan (sim/README.md)
   // The text that a device of kind Ours answers as string descriptor 0xFF.
   std::u16string identification{kIdentificationText};
   // The serial number string its device descriptor names; "" for none (iSerialNumber 0).
-  std::string serial;
+  std::string serial{};
   std::uint32_t flashSize = 0x10000;  // the simulated device's geometry
   std::uint32_t blockLength = 64;
   // Time on the wire of every transfer: a request is answered this long after it was submitted,

@@ -1,80 +1,59 @@
 // hnx-update run as a script runs it: its exit code, its lines on standard output and standard
 // error, the simulated device's flash and trace, and the files it leaves.
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
-#include <fcntl.h>
-
-#include <cstdlib>
-#include <cstring>
 #include <algorithm>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <thread>
 
-extern char** environ;
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include "support/rig.h"
+#include "../usb/usb_rig.h"
 
 namespace hnx::test {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-
 constexpr std::size_t kStateHeaderLength = 14;  // "HSIM", version, flash size, block length, protection
 
-struct Result {
-  int code = -1;
-  std::vector<std::string> out;
-  std::vector<std::string> err;
-};
+// Whether the process holds a signal that no thread has taken yet.
+bool SignalPending(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if ((line.starts_with("ShdPnd:") || line.starts_with("SigPnd:")) &&
+        line.find_first_not_of("0", line.find_first_not_of(" \t", 7)) != std::string::npos)
+      return true;
+  return false;
+}
 
-class CliTest : public ::testing::Test {
+class CliTest : public ProgramTest {
  protected:
   // `text` with {image} (a whole image of pattern bytes), {short} (100 bytes), {temp} (the temporary
   // folder) and {lib} (the simulator library) put in.
   std::string Expand(std::string text) const {
-    for (const auto& [token, value] : {std::pair{"{image}", image_}, {"{short}", short_}, {"{temp}", temp_.Path("")},
+    for (const auto& [token, value] : {std::pair{"{image}", image_},
+                                       {"{short}", short_},
+                                       {"{temp}", temp_.Path("")},
                                        {"{lib}", std::string(HNX_SIM_LIBRARY)}}) {
-      for (std::size_t at; (at = text.find(token)) != std::string::npos;) text.replace(at, std::string(token).size(), value);
+      for (std::size_t at; (at = text.find(token)) != std::string::npos;)
+        text.replace(at, std::string(token).size(), value);
     }
     return text;
   }
 
+  // Started as a shell starts a program (every signal at its default action, none blocked, $TMPDIR the
+  // temporary folder), with the simulator's settings; its lines in "out" and "err" there.
+  RunningProgram Start(std::vector<std::string> args, const std::string& faults = "") {
+    for (std::string& arg : args) arg = Expand(arg);
+    return usb_.Start(args.front(), {args.begin() + 1, args.end()}, temp_.Path(""),
+                      {"HNX_SIM_STATE=" + state_, "HNX_SIM_TRACE=" + trace_, "HNX_SIM_FAULTS=" + faults});
+  }
+
   // Runs the command line as a shell would split it.
-  Result Run(const std::string& commandLine, const std::string& faults = "") {
-    const pid_t child = Spawn({"/bin/sh", "-c", "exec '" HNX_CLI_PROGRAM "' " + Expand(commandLine)}, faults);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, WithFiguresMasked(FileLines(temp_.Path("out"))),
-            WithFiguresMasked(FileLines(temp_.Path("err")))};
-  }
-
-  // Starts the program in the background.
-  pid_t Start(const std::vector<std::string>& args, const std::string& faults) {
-    std::vector<std::string> texts = {HNX_CLI_PROGRAM};
-    for (const std::string& arg : args) texts.push_back(Expand(arg));
-    return Spawn(std::move(texts), faults);
-  }
-
-  // Waits for `child` to end; its wait status.
-  static int WaitFor(pid_t child) {
-    int status = 0;
-    if (waitpid(child, &status, 0) != child) return -1;
-    return status;
-  }
-
-  // No run left its staging folder behind.
-  void ExpectNoStaging() const {
-    for (const auto& entry : std::filesystem::directory_iterator(temp_.Path("")))
-      EXPECT_FALSE(entry.path().filename().string().starts_with("hnx-update-")) << entry.path();
+  ProgramRun Run(const std::string& commandLine, const std::string& faults = "") {
+    return Masked(Start({"/bin/sh", "-c", "exec '" HNX_CLI_PROGRAM "' " + commandLine}, faults).Wait());
   }
 
   // Waits until the device's trace holds `lines` lines.
@@ -84,7 +63,8 @@ class CliTest : public ::testing::Test {
 
   std::vector<std::uint8_t> Flash() const {
     const std::vector<std::uint8_t> state = FileBytes(state_);
-    return state.size() < kStateHeaderLength ? state : std::vector(state.begin() + kStateHeaderLength, state.end());
+    return state.size() < kStateHeaderLength ? state
+                                             : std::vector(state.begin() + kStateHeaderLength, state.end());
   }
   std::vector<std::string> TraceFile() const { return FileLines(trace_); }
   void ForgetTrace() const { std::filesystem::remove(trace_); }
@@ -96,55 +76,13 @@ class CliTest : public ::testing::Test {
     return opcodes;
   }
 
-  TempFolder temp_;
   std::string state_ = temp_.Path("device.state");
   std::string trace_ = temp_.Path("device.trace");
   std::vector<std::uint8_t> pattern_ = PatternImage(0x10000);
   std::string image_ = WriteFile("image.bin", pattern_);
-  std::string short_ = WriteFile("short.bin", std::vector<std::uint8_t>(100, 0x11));
-  std::string hex_ = WriteText("first-byte.hex", ":0100000000FF\n:00000001FF\n");
-  std::string badHex_ = WriteText("bad.hex", ":0100000000FF\n:0100010000FF\n:00000001FF\n");
-
-  // `texts` started as a shell starts a program, whatever this process ignores or blocks (a test
-  // runner may ignore SIGPIPE): every signal at its default action, none blocked; the simulator's
-  // settings in its environment, its lines in "out" and "err".
-  pid_t Spawn(std::vector<std::string> texts, const std::string& faults) const {
-    std::vector<std::string> environment = {"TMPDIR=" + temp_.Path(""), "HNX_SIM_STATE=" + state_,
-                                            "HNX_SIM_TRACE=" + trace_, "HNX_SIM_FAULTS=" + faults};
-    for (char** entry = environ; *entry != nullptr; ++entry) environment.emplace_back(*entry);
-    std::vector<char*> argv, envp;
-    for (std::string& text : texts) argv.push_back(text.data());
-    for (std::string& entry : environment) envp.push_back(entry.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, 1, temp_.Path("out").c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
-    posix_spawn_file_actions_addopen(&files, 2, temp_.Path("err").c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t all, none;
-    sigfillset(&all);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    pid_t child = -1;
-    posix_spawn(&child, texts.front().c_str(), &files, &attributes, argv.data(), envp.data());
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&files);
-    return child;
-  }
-
- private:
-  std::string WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-    const std::string path = temp_.Path(name);
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    return path;
-  }
-  std::string WriteText(const std::string& name, const std::string& text) {
-    return WriteFile(name, std::vector<std::uint8_t>(text.begin(), text.end()));
-  }
+  std::string short_ = WriteFile("short.bin", std::string(100, 0x11));
+  std::string hex_ = WriteFile("first-byte.hex", std::string(":0100000000FF\n:00000001FF\n"));
+  std::string badHex_ = WriteFile("bad.hex", std::string(":0100000000FF\n:0100010000FF\n:00000001FF\n"));
 };
 
 struct ExitCase {
@@ -193,7 +131,7 @@ class CliExitCode : public CliTest, public ::testing::WithParamInterface<ExitCas
 
 TEST_P(CliExitCode, EndsWithItsOutcomeOnStandardError) {
   const ExitCase& c = GetParam();
-  const Result result = Run(c.args, c.faults);
+  const ProgramRun result = Run(c.args, c.faults);
   EXPECT_EQ(result.code, c.code);
   EXPECT_THAT(result.out, IsEmpty());
   std::vector<std::string> expected;
@@ -212,47 +150,24 @@ INSTANTIATE_TEST_SUITE_P(Cli, CliExitCode, ::testing::ValuesIn(kExitCases),
 // sent that no program could follow.
 TEST_F(CliTest, LibraryLackingAnEntryPointTheCommandNeedsIsRefusedBeforeAnyTransfer) {
   const std::vector<std::tuple<const char*, const char*, const char*>> cases = {
-      {"no_read", "update", "USB_BulkRead"},   {"no_read", "erase", "USB_BulkRead"},
-      {"no_read", "write {image}", "USB_BulkRead"}, {"no_read", "verify {image}", "USB_BulkRead"},
+      {"no_read", "update", "USB_BulkRead"},          {"no_read", "erase", "USB_BulkRead"},
+      {"no_read", "write {image}", "USB_BulkRead"},   {"no_read", "verify {image}", "USB_BulkRead"},
       {"no_write", "write {image}", "USB_BulkWrite"}, {"no_close", "protect", "USB_Close_PIPE"},
       {"no_open", "exit-isp", "USB_Open_PIPE"},
   };
   for (const auto& [lack, command, name] : cases) {
     SCOPED_TRACE(std::string(lack) + " " + command);
     ForgetTrace();
-    const Result result = Run("--library " + SimLibraryLackingPath(lack) + " " + command);
+    const ProgramRun result = Run("--library " + SimLibraryLackingPath(lack) + " " + command);
     EXPECT_EQ(result.code, 69);
     EXPECT_THAT(result.err, ElementsAre("Can't load function " + std::string(name) + "!"));
     EXPECT_THAT(TraceFile(), IsEmpty());
   }
   // Exit ISP leaves the pipe open, so it does without USB_Close_PIPE.
-  const Result exited = Run("--library " + SimLibraryLackingPath("no_close") + " exit-isp");
+  const ProgramRun exited = Run("--library " + SimLibraryLackingPath("no_close") + " exit-isp");
   EXPECT_EQ(exited.code, 69);
   EXPECT_THAT(exited.err, ElementsAre("Can't load function USB_Close_PIPE!", "EXIT ISP Successfull !!"));
   EXPECT_EQ(FrameOpcodes().back(), "20");
-}
-
-// Interrupted while it programs, the update finishes the block under way and sends nothing after it,
-// releases the device, removes its staging, and says so with its own exit code; the device stays in
-// ISP mode, erased but for whole blocks.
-TEST_F(CliTest, AnInterruptStopsTheUpdateAtABlockBoundary) {
-  const pid_t child = Start({"update", "--library", "{lib}", "--image", "{image}"}, "delay-us=2000");
-  AwaitTrace(1 + 2 + 3 * 20 + 1);  // open, erase, 20 blocks, the next block's frame
-  ASSERT_EQ(kill(child, SIGINT), 0);
-  const int status = WaitFor(child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 130);
-  EXPECT_EQ(FileLines(temp_.Path("err")).back(), "Interrupted");
-  const std::vector<std::string> trace = TraceFile();
-  EXPECT_EQ(trace.back(), "close");
-  EXPECT_EQ(trace[trace.size() - 2], "read 1 1 1 00");  // the last block's status
-  EXPECT_EQ((trace.size() - 1 - 2 - 1) % 3, 0u);        // whole program exchanges only
-  const std::vector<std::uint8_t> flash = Flash();
-  const std::size_t programmed = (trace.size() - 4) / 3 * 64;
-  EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + programmed, pattern_.begin()));
-  EXPECT_TRUE(std::all_of(flash.begin() + programmed, flash.end(), [](std::uint8_t byte) { return byte == 0xFF; }));
-  EXPECT_THAT(FrameOpcodes(), ::testing::Not(::testing::Contains("20")));  // never told to exit ISP
-  ExpectNoStaging();
 }
 
 // A second interrupt, of any of the three kinds, does not wait for the block: the process ends as
@@ -261,42 +176,40 @@ TEST_F(CliTest, ASecondInterruptEndsTheProcessAtOnce) {
   for (const auto& [first, second] : {std::pair{SIGINT, SIGINT}, {SIGINT, SIGTERM}, {SIGHUP, SIGINT}}) {
     SCOPED_TRACE(std::string(strsignal(first)) + ", then " + strsignal(second));
     ForgetTrace();
-    const pid_t child = Start({"erase", "--library", "{lib}"}, "delay-us=300000");
+    RunningProgram program = Start({HNX_CLI_PROGRAM, "erase", "--library", "{lib}"}, "delay-us=300000");
     AwaitTrace(2);  // open, and the erase frame under way
-    ASSERT_EQ(kill(child, first), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_EQ(kill(child, second), 0);
-    const int status = WaitFor(child);
-    ASSERT_TRUE(WIFSIGNALED(status));
-    EXPECT_EQ(WTERMSIG(status), second);
+    program.Signal(first);
+    while (SignalPending(program.pid())) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    program.Signal(second);
+    EXPECT_EQ(program.Wait().signal, second);
   }
 }
 
 // Started under nohup, the program keeps ignoring a hang-up and runs to its end.
 TEST_F(CliTest, AHangUpIgnoredFromTheStartStaysIgnored) {
-  const pid_t child = Spawn({"/bin/sh", "-c", "trap '' HUP; exec '" HNX_CLI_PROGRAM "' --library " HNX_SIM_LIBRARY " erase"},
-                            "delay-us=300");
+  RunningProgram program =
+      Start({"/bin/sh", "-c", "trap '' HUP; exec '" HNX_CLI_PROGRAM "' --library " HNX_SIM_LIBRARY " erase"},
+            "delay-us=300");
   AwaitTrace(2);  // open, and the erase frame under way
-  ASSERT_EQ(kill(child, SIGHUP), 0);
-  const int status = WaitFor(child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_THAT(FileLines(temp_.Path("out")), ::testing::Contains("Mass Erase Command Succeeded !"));
+  program.Signal(SIGHUP);
+  const ProgramRun run = program.Wait();
+  EXPECT_EQ(run.code, 0);
+  EXPECT_THAT(run.out, ::testing::Contains("Mass Erase Command Succeeded !"));
 }
 
 // Interrupted while it waits for the device, a command sends the device that turns up after it
 // nothing: not its first frame, not even the opening.
 TEST_F(CliTest, AnInterruptWhileWaitingForTheDeviceSendsItNothing) {
-  for (const char* command : {"update", "erase", "exit-isp"}) {
+  for (const char* command : {"update", "exit-isp"}) {
     SCOPED_TRACE(command);
     ForgetTrace();
-    const pid_t child = Start({"--library", "{lib}", "--wait", "5", command}, "open-fail=1");
+    RunningProgram program =
+        Start({HNX_CLI_PROGRAM, "--library", "{lib}", "--wait", "5", command}, "open-fail=1");
     AwaitTrace(1);  // the first attempt, refused: the next one comes a second later
-    ASSERT_EQ(kill(child, SIGINT), 0);
-    const int status = WaitFor(child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
-    EXPECT_THAT(FileLines(temp_.Path("err")), ElementsAre("Interrupted"));
+    program.Signal(SIGINT);
+    const ProgramRun run = program.Wait();
+    EXPECT_EQ(run.code, 130);
+    EXPECT_THAT(run.err, ElementsAre("Interrupted"));
     EXPECT_THAT(TraceFile(), ElementsAre("open 0"));
   }
   ExpectNoStaging();
@@ -312,8 +225,10 @@ TEST_F(CliTest, AnImageFileBeyond64MiBIsRefusedAndOneOf64MiBIsRead) {
     int code;
     std::vector<std::string> err;
   } cases[] = {
-      {(off_t{64} << 20) + 1, 65,
-       {huge + ": larger than 64 MiB, more than any chip's image even as text", "Program file read Failed !!"}},
+      {(off_t{64} << 20) + 1,
+       65,
+       {huge + ": larger than 64 MiB, more than any chip's image even as text",
+        "Program file read Failed !!"}},
       {off_t{64} << 20, 0, {}},
   };
   for (const auto& c : cases) {
@@ -322,7 +237,7 @@ TEST_F(CliTest, AnImageFileBeyond64MiBIsRefusedAndOneOf64MiBIsRead) {
     const int file = open(huge.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_EQ(ftruncate(file, c.size), 0);  // sparse: no disk, no memory
     close(file);
-    const Result result = Run("--library {lib} write " + huge);
+    const ProgramRun result = Run("--library {lib} write " + huge);
     EXPECT_EQ(result.code, c.code);
     EXPECT_EQ(result.err, c.err);
     EXPECT_EQ(TraceFile().empty(), c.code != 0);
@@ -331,71 +246,70 @@ TEST_F(CliTest, AnImageFileBeyond64MiBIsRefusedAndOneOf64MiBIsRead) {
 }
 
 TEST_F(CliTest, WriteTakesIntelHexWithItsGapsErased) {
-  const Result result = Run("--library {lib} write {temp}/first-byte.hex");
+  const ProgramRun result = Run("--library {lib} write {temp}/first-byte.hex");
   EXPECT_EQ(result.code, 0);
-  EXPECT_THAT(result.out, ElementsAre("65536 bytes programmed in T s (R KiB/s)", "Write Command Succeeded !"));
+  EXPECT_THAT(result.out,
+              ElementsAre("65536 bytes programmed in T s (R KiB/s)", "Write Command Succeeded !"));
   std::vector<std::uint8_t> expected(0x10000, 0xFF);
   expected[0] = 0x00;
   EXPECT_EQ(Flash(), expected);
 }
 
-TEST_F(CliTest, UpdateProgramsTheEmbeddedImageAndLeavesNoStaging) {
-  const Result result = Run("--library {lib} update");
+TEST_F(CliTest, UpdateProgramsTheEmbeddedImageLogsEveryTransferAndLeavesNoStaging) {
+  const ProgramRun result = Run("--library {lib} --log {temp}/transfers.log update");
   EXPECT_EQ(result.code, 0);
-  EXPECT_THAT(result.out,
-              ElementsAre("65536 bytes programmed and verified in T s (R KiB/s)", "Auto Command Succeeded !!"));
+  EXPECT_THAT(result.out, ElementsAre("65536 bytes programmed and verified in T s (R KiB/s)",
+                                      "Auto Command Succeeded !!"));
   EXPECT_THAT(result.err, IsEmpty());
   EXPECT_EQ(Flash(), FileBytes(HNX_FIRMWARE_IMAGE));
-  std::vector<std::string> left;
-  for (const auto& entry : std::filesystem::directory_iterator(temp_.Path(""))) left.push_back(entry.path().filename());
-  std::sort(left.begin(), left.end());
-  EXPECT_THAT(left, ElementsAre("bad.hex", "device.state", "device.trace", "err", "first-byte.hex", "image.bin", "out",
-                                "short.bin"));
-}
-
-TEST_F(CliTest, LogHoldsTheSameLinesAsTheDevicesTrace) {
-  const Result result = Run("--library {lib} --log {temp}/transfers.log update --image {image}");
-  ASSERT_EQ(result.code, 0);
-  EXPECT_EQ(Flash(), pattern_);
-  EXPECT_EQ(TraceFile().size(), 1 + 2 + 3 * 1024 + 3 * 1024 + 3);  // open, erase, programs, reads, finish, exit, close
+  EXPECT_EQ(TraceFile().size(),
+            1 + 2 + 3 * 1024 + 3 * 1024 + 3);  // open, erase, programs, reads, finish, exit, close
   EXPECT_EQ(FileLines(temp_.Path("transfers.log")), TraceFile());
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(temp_.Path("")))
+    left.push_back(entry.path().filename());
+  std::sort(left.begin(), left.end());
+  EXPECT_THAT(left, ElementsAre("bad.hex", "device.state", "device.trace", "err", "first-byte.hex",
+                                "image.bin", "out", "short.bin", "transfers.log"));
 }
 
 TEST_F(CliTest, VerifyAndReadOnlyReadTheFlash) {
   ASSERT_EQ(Run("--library {lib} write {image}").code, 0);
   ForgetTrace();
-  const Result verified = Run("--library {lib} verify {image}");
+  const ProgramRun verified = Run("--library {lib} verify {image}");
   EXPECT_EQ(verified.code, 0);
-  EXPECT_THAT(verified.out, ElementsAre("65536 bytes verified in T s (R KiB/s)", "Verify Command Succeeded !!"));
+  EXPECT_THAT(verified.out,
+              ElementsAre("65536 bytes verified in T s (R KiB/s)", "Verify Command Succeeded !!"));
   std::vector<std::string> reads(1024, "2A");
   reads.push_back("2F");
   EXPECT_EQ(FrameOpcodes(), reads);
 
   ForgetTrace();
-  const Result read = Run("--library {lib} read {temp}/flash.dmp");
+  const ProgramRun read = Run("--library {lib} read {temp}/flash.dmp");
   EXPECT_EQ(read.code, 0);
-  EXPECT_THAT(read.out,
-              ElementsAre("Read Command Succeeded !!", "65536 bytes read in T s (R KiB/s)", "Download Completed !"));
+  EXPECT_THAT(read.out, ElementsAre("Read Command Succeeded !!", "65536 bytes read in T s (R KiB/s)",
+                                    "Download Completed !"));
   EXPECT_EQ(FrameOpcodes(), std::vector<std::string>(1024, "2A"));
   EXPECT_EQ(FileBytes(temp_.Path("flash.dmp")), pattern_);
 }
 
 TEST_F(CliTest, JsonProgressIsOneObjectPerLineEndingWithTheResult) {
-  const Result result = Run("--library {lib} --progress json erase");
+  const ProgramRun result = Run("--library {lib} --progress json erase");
   EXPECT_EQ(result.code, 0);
   const std::regex progress(R"re(\{"phase":"(erase|program|read)","done":\d+,"total":\d+\})re");
   ASSERT_EQ(result.err.size(), 1 + 1025 + 1u);
   EXPECT_EQ(result.err.front(), R"({"phase":"erase","done":1,"total":1})");
   EXPECT_EQ(result.err[1], R"({"phase":"read","done":0,"total":65536})");
   EXPECT_EQ(result.err[1025], R"({"phase":"read","done":65536,"total":65536})");
-  for (std::size_t i = 0; i + 1 < result.err.size(); ++i) EXPECT_TRUE(std::regex_match(result.err[i], progress)) << i;
+  for (std::size_t i = 0; i + 1 < result.err.size(); ++i)
+    EXPECT_TRUE(std::regex_match(result.err[i], progress)) << i;
   EXPECT_EQ(result.err.back(), R"({"result":"Mass Erase Command Succeeded !","code":0})");
-  EXPECT_THAT(result.out,
-              ElementsAre("65536 bytes erased and checked blank in T s (R KiB/s)", "Mass Erase Command Succeeded !"));
+  EXPECT_THAT(result.out, ElementsAre("65536 bytes erased and checked blank in T s (R KiB/s)",
+                                      "Mass Erase Command Succeeded !"));
 }
 
 TEST_F(CliTest, BarRedrawsEachPhaseOnItsOwnLine) {
-  const Result result = Run("--library {lib} --progress bar erase");
+  const ProgramRun result = Run("--library {lib} --progress bar erase");
   EXPECT_EQ(result.code, 0);
   const std::string full = "] 100%";
   ASSERT_EQ(result.err.size(), 2u);
@@ -405,27 +319,26 @@ TEST_F(CliTest, BarRedrawsEachPhaseOnItsOwnLine) {
   const std::string last = "\rread     [" + std::string(40, '#') + full;
   EXPECT_EQ(read.substr(0, first.size()), first);
   EXPECT_EQ(read.substr(read.size() - last.size()), last);
-  EXPECT_THAT(result.out,
-              ElementsAre("65536 bytes erased and checked blank in T s (R KiB/s)", "Mass Erase Command Succeeded !"));
+  EXPECT_THAT(result.out, ElementsAre("65536 bytes erased and checked blank in T s (R KiB/s)",
+                                      "Mass Erase Command Succeeded !"));
 }
 
 TEST_F(CliTest, HelpListsTheExitCodes) {
-  const Result result = Run("--help");
+  const ProgramRun result = Run("--help");
   EXPECT_EQ(result.code, 0);
   EXPECT_THAT(result.out, ::testing::Contains("  74  a transfer with the device failed, the output file or a "
                                               "record could not be written, or the run"));
 }
 
 TEST_F(CliTest, QuietKeepsOnlyTheOutcome) {
-  ASSERT_EQ(Run("--library {lib} write {image}").code, 0);
-  const Result result = Run("--library {lib} -q read {temp}/flash.dmp");
+  const ProgramRun result = Run("--library {lib} -q read {temp}/flash.dmp");
   EXPECT_EQ(result.code, 0);
   EXPECT_THAT(result.out, ElementsAre("Download Completed !"));
   EXPECT_THAT(result.err, IsEmpty());
 }
 
 TEST_F(CliTest, ListCountsTheDevice) {
-  const Result result = Run("--library {lib} list");
+  const ProgramRun result = Run("--library {lib} list");
   EXPECT_EQ(result.code, 0);
   EXPECT_THAT(result.out, ElementsAre("1 device attached", "ZB44xx Found !"));
 }

@@ -2,51 +2,22 @@
 // beside the devices' traces, the program's lines and its exit code.
 #include <unistd.h>
 
-#include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <set>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "sim/scripted_usb.h"
-#include "support/rig.h"
+#include "usb_rig.h"
 
 namespace hnx::test {
 namespace {
 
-using namespace std::chrono_literals;
 using Json = nlohmann::json;
-using sim::ProgramRun;
-using sim::ScriptedDevice;
-using sim::ScriptedDeviceSetup;
-using sim::ScriptedUsb;
-using ::testing::ElementsAre;
 
-constexpr auto kPatience = 30s;
 constexpr char kFullSha[] = "0000000000000000000000000000000000000000000000000000000000000000";
-
-ScriptedDeviceSetup Device(const std::string& location, const std::string& serial = "",
-                           const std::string& faults = "") {
-  ScriptedDeviceSetup setup;
-  setup.location = location;
-  setup.serial = serial;
-  setup.faults = faults;
-  return setup;
-}
-
-// The 16 KiB chip (--chip ZB4420).
-ScriptedDeviceSetup Small(ScriptedDeviceSetup setup) {
-  setup.flashSize = 0x4000;
-  setup.blockLength = 32;
-  return setup;
-}
 
 std::string Sha256Sum(const std::string& path) {
   std::FILE* pipe = popen(("sha256sum '" + path + "'").c_str(), "r");
@@ -72,12 +43,8 @@ std::string HostName() {
   return name;
 }
 
-class UsbRecordTest : public ::testing::Test {
+class UsbRecordTest : public ProgramTest {
  protected:
-  ProgramRun Run(std::vector<std::string> args, const std::string& folder = "") {
-    return usb_.Run(HNX_CLI_PROGRAM, args, folder.empty() ? temp_.Path("") : folder);
-  }
-
   // Every line of the record file, each a whole JSON object.
   std::vector<Json> Records() const {
     std::vector<Json> records;
@@ -88,17 +55,8 @@ class UsbRecordTest : public ::testing::Test {
     return records;
   }
 
-  std::string WriteImage(const std::string& name, std::size_t size) {
-    const std::vector<std::uint8_t> bytes = PatternImage(size);
-    const std::string path = temp_.Path(name);
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    return path;
-  }
-
-  TempFolder temp_;
-  ScriptedUsb usb_;
   std::string records_ = temp_.Path("records.jsonl");
-  std::string image_ = WriteImage("image.bin", 0x10000);
+  std::string image_ = WriteFile("image.bin", PatternImage(0x4000));
 };
 
 // What a record says beyond what every record says.
@@ -108,24 +66,24 @@ struct RecordCase {
   std::string faults;             // of the device at 1-4.2; "none": no device at all
   int code;
   std::string result;
-  const char* image;  // "embedded", "file" or nullptr
-  std::uint64_t bytes;
+  const char* image;    // "embedded", "file" or nullptr
+  std::uint64_t bytes;  // of the 16 KiB chip that the device has
 };
 
 // clang-format off
 const RecordCase kRecordCases[] = {
     // Each command on success (verify after a write).
-    {"Write", {"write", "{image}"}, "", 0, "Write Command Succeeded !", "file", 0x10000},
-    {"Verify", {"verify", "{image}"}, "", 0, "Verify Command Succeeded !!", "file", 0x10000},
-    {"Read", {"read", "{dump}"}, "", 0, "Download Completed !", nullptr, 0x10000},
-    {"Erase", {"erase"}, "", 0, "Mass Erase Command Succeeded !", nullptr, 0x10000},
+    {"Write", {"write", "{image}"}, "", 0, "Write Command Succeeded !", "file", 0x4000},
+    {"Verify", {"verify", "{image}"}, "", 0, "Verify Command Succeeded !!", "file", 0x4000},
+    {"Read", {"read", "{dump}"}, "", 0, "Download Completed !", nullptr, 0x4000},
+    {"Erase", {"erase"}, "", 0, "Mass Erase Command Succeeded !", nullptr, 0x4000},
     {"Protect", {"protect"}, "", 0, "Read Protect Command Succeeded !", nullptr, 0},
     {"ExitIsp", {"exit-isp"}, "", 0, "EXIT ISP Successfull !!", nullptr, 0},
-    {"UpdateEmbedded", {"update"}, "", 0, "Auto Command Succeeded !!", "embedded", 0x20000},
-    {"UpdateWithImage", {"update", "--image", "{image}"}, "", 0, "Auto Command Succeeded !!", "file", 0x20000},
+    {"UpdateEmbedded", {"update"}, "", 0, "Auto Command Succeeded !!", "embedded", 0x8000},
+    {"UpdateWithImage", {"update", "--image", "{image}"}, "", 0, "Auto Command Succeeded !!", "file", 0x8000},
     // Failures on the way, and refusals before the first transfer.
-    {"VerifyMismatch", {"verify", "{image}"}, "stuck=0x40:0x00", 1, "Verify Failure !!", "file", 0x10000},
-    {"FailingMidway", {"write", "{image}"}, "fail-transfer=40", 74, "Flash Write Failure !!", "file", 12 * 64},
+    {"VerifyMismatch", {"verify", "{image}"}, "stuck=0x40:0x00", 1, "Verify Failure !!", "file", 0x4000},
+    {"FailingMidway", {"write", "{image}"}, "fail-transfer=40", 74, "Flash Write Failure !!", "file", 12 * 32},
     {"WrongExpectedHash", {"--expect-sha256", kFullSha, "update", "--image", "{image}"}, "", 65,
      "The image's SHA-256 is not the one expected (" + std::string(kFullSha) + "): refused.", "file", 0},
     {"NoDevice", {"update"}, "none", 69, "Time Out !! Please check device and try again.", "embedded", 0},
@@ -139,34 +97,35 @@ void PrintTo(const RecordCase& c, std::ostream* out) {
 class UsbRecord : public UsbRecordTest, public ::testing::WithParamInterface<RecordCase> {};
 
 // Each run leaves one line: when, where, by whom, with what, on which device (its place, ids and
-// serial number), how much moved and how it ended, the image's hash as sha256sum gives it.
+// serial number), how much moved and how it ended, the image's hash as sha256sum gives it. Without a
+// device the chip is the one taken when none is named.
 TEST_P(UsbRecord, LeavesOneLineWithTheRunsFacts) {
   const RecordCase& c = GetParam();
-  ScriptedDevice* device = c.faults == "none" ? nullptr : &usb_.Add(Device("1-4.2", "SN-0042", c.faults));
-  if (device != nullptr && c.args.front() == "verify") {
-    ASSERT_EQ(Run({"write", image_}).code, 0);
-  }
-  if (device != nullptr) device->ClearTrace();
+  ScriptedDevice* device = nullptr;
   std::vector<std::string> args = {"--record", records_, "--operator", "Ann Lee", "--wait", "0"};
+  if (c.faults != "none") {
+    device = &usb_.Add(Small({.location = "1-4.2", .faults = c.faults, .serial = "SN-0042"}));
+    if (c.args.front() == "verify") device->sim().flash() = FileBytes(image_);
+    args.insert(args.end(), {"--chip", "ZB4420"});
+  }
   for (const std::string& arg : c.args)
     args.push_back(arg == "{image}" ? image_ : arg == "{dump}" ? temp_.Path("d") : arg);
-  const auto started = std::chrono::system_clock::now();
-  const ProgramRun run = Run(args);
-  EXPECT_EQ(run.code, c.code);
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(Run(args).code, c.code);
+  const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   const std::vector<Json> records = Records();
   ASSERT_EQ(records.size(), 1u);
   const Json& record = records.front();
   EXPECT_THAT(record.at("time").get<std::string>(),
               ::testing::MatchesRegex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}[.][0-9]{3}Z"));
-  EXPECT_LE(std::abs(std::chrono::duration<double>(std::chrono::system_clock::now() - started).count() -
-                     record.at("duration_s").get<double>()),
-            1.0);
+  EXPECT_THAT(record.at("duration_s").get<double>(),
+              ::testing::AllOf(::testing::Ge(0.0), ::testing::Le(elapsed)));
   EXPECT_EQ(record.at("host"), HostName());
   EXPECT_EQ(record.at("operator"), "Ann Lee");
   EXPECT_EQ(record.at("tool"), "hnx-update " HNX_VERSION);
   EXPECT_EQ(record.at("command"), c.args[c.args.front() == "--expect-sha256" ? 2 : 0]);
-  EXPECT_EQ(record.at("chip"), "ZB29K702");
+  EXPECT_EQ(record.at("chip"), device != nullptr ? "ZB4420" : "ZB29K702");
   EXPECT_EQ(record.at("result"), c.result);
   EXPECT_EQ(record.at("code"), c.code);
   EXPECT_EQ(record.at("bytes"), c.bytes);
@@ -202,10 +161,8 @@ INSTANTIATE_TEST_SUITE_P(Usb, UsbRecord, ::testing::ValuesIn(kRecordCases),
 
 // Interrupted midway, the run's record says so, with what had moved until then.
 TEST_F(UsbRecordTest, AnInterruptedRunIsRecordedAsInterrupted) {
-  ScriptedDeviceSetup setup = Device("1-2", "SN-7");
-  setup.wireMicroseconds = 1000;
-  ScriptedDevice& device = usb_.Add(setup);
-  sim::RunningProgram program = usb_.Start(HNX_CLI_PROGRAM, {"--record", records_, "update"}, temp_.Path(""));
+  ScriptedDevice& device = usb_.Add({.location = "1-2", .serial = "SN-7", .wireMicroseconds = 1000});
+  RunningProgram program = Start({"--record", records_, "update"});
   ASSERT_TRUE(device.WaitForTransfers(200, kPatience));
   program.Signal(SIGINT);
   const ProgramRun run = program.Wait();
@@ -222,30 +179,26 @@ TEST_F(UsbRecordTest, AnInterruptedRunIsRecordedAsInterrupted) {
 // Several devices at once, or one after another at a station: one record per device run, each naming
 // its device and serial number as the device gives it.
 TEST_F(UsbRecordTest, AllAndStationLeaveOneRecordPerDeviceRunNamingItsDevice) {
-  ASSERT_TRUE(ScriptedUsb::SendsUevents()) << "run under LD_PRELOAD=libumockdev-preload.so.0";
   const std::vector<std::string> locations = {"1-1", "1-2", "1-3.1", "2-1"};
   std::vector<ScriptedDevice*> devices;
   for (const std::string& location : locations)
-    devices.push_back(&usb_.Add(Small(Device(location, "S/" + location))));
-  const ProgramRun all = Run({"--record", records_, "--all", "--jobs", "2", "--chip", "ZB4420", "erase"});
+    devices.push_back(&usb_.Add({.location = location, .serial = "S/" + location}));
+  const ProgramRun all = Run({"--record", records_, "--all", "--jobs", "2", "exit-isp"});
   EXPECT_EQ(all.code, 0);
   using Named = std::pair<std::string, std::string>;  // device, serial
   std::set<Named> named;
   for (const Json& record : Records()) {
     named.emplace(record.at("device"), record.at("serial"));
-    EXPECT_EQ(record.at("result"), "Mass Erase Command Succeeded !");
+    EXPECT_EQ(record.at("result"), "EXIT ISP Successfull !!");
   }
   EXPECT_EQ(named.size(), 4u);
   for (const std::string& location : locations) EXPECT_TRUE(named.contains({location, "S/" + location}));
 
   for (ScriptedDevice* device : devices) usb_.Remove(*device);
   std::filesystem::remove(records_);
-  sim::RunningProgram station = usb_.Start(
-      HNX_CLI_PROGRAM, {"--record", records_, "--station", "--count", "3", "--chip", "ZB4420", "erase"},
-      temp_.Path(""));
-  ASSERT_TRUE(station.WaitForOutput("Waiting for devices\u2026", kPatience));
+  RunningProgram station = StartStation({"--record", records_, "--station", "--count", "3", "exit-isp"});
   for (const std::string location : {"3-1", "3-2", "3-3"})
-    usb_.Add(Small(Device(location, "ST-" + location)));
+    usb_.Add({.location = location, .serial = "ST-" + location});
   EXPECT_EQ(station.Wait().code, 0);
   named.clear();
   for (const Json& record : Records()) named.emplace(record.at("device"), record.at("serial"));
@@ -253,22 +206,21 @@ TEST_F(UsbRecordTest, AllAndStationLeaveOneRecordPerDeviceRunNamingItsDevice) {
   EXPECT_EQ(FileLines(records_).size(), 3u);
 }
 
-// Two programs, each running 200 devices on eight threads, append to one file at once: every record
+// Two programs, each running 100 devices on eight threads, append to one file at once: every record
 // arrives whole, none mixed with another. (Each run ends at its log, which cannot be made, so the
 // records come fast.)
 TEST_F(UsbRecordTest, TwoProgramsAppendingAtOnceLoseAndMixNoRecord) {
   for (int bus = 1; bus <= 2; ++bus)
-    for (int port = 1; port <= 100; ++port)
-      usb_.Add(Device(std::to_string(bus) + "-" + std::to_string(port)));
-  std::vector<sim::RunningProgram> programs;
+    for (int port = 1; port <= 50; ++port) usb_.Add(Device(std::to_string(bus) + "-" + std::to_string(port)));
+  std::vector<RunningProgram> programs;
   for (const std::string name : {"a", "b"}) {
     std::filesystem::create_directory(temp_.Path(name));
-    programs.push_back(usb_.Start(HNX_CLI_PROGRAM,
+    programs.push_back(usb_.Start(program_,
                                   {"--record", records_, "--operator", name, "--all", "--jobs", "8", "--log",
                                    temp_.Path("absent/field.log"), "exit-isp"},
                                   temp_.Path(name)));
   }
-  for (sim::RunningProgram& program : programs) EXPECT_EQ(program.Wait().code, 74);
+  for (RunningProgram& program : programs) EXPECT_EQ(program.Wait().code, 74);
   std::map<std::string, std::set<std::string>> devices;  // by operator
   for (const Json& record : Records()) {
     EXPECT_EQ(record.at("result"),
@@ -276,9 +228,9 @@ TEST_F(UsbRecordTest, TwoProgramsAppendingAtOnceLoseAndMixNoRecord) {
                   temp_.Path("absent/field." + record.at("device").get<std::string>() + ".log") + " !!");
     devices[record.at("operator")].insert(record.at("device"));
   }
-  EXPECT_EQ(FileLines(records_).size(), 400u);
-  EXPECT_EQ(devices["a"].size(), 200u);
-  EXPECT_EQ(devices["b"].size(), 200u);
+  EXPECT_EQ(FileLines(records_).size(), 200u);
+  EXPECT_EQ(devices["a"].size(), 100u);
+  EXPECT_EQ(devices["b"].size(), 100u);
 }
 
 // A record that cannot be written is a line of its own naming the file; the device's outcome line
@@ -298,7 +250,7 @@ TEST_F(UsbRecordTest, ARecordThatCannotBeWrittenIsReportedAndIsExitCode74UnlessT
 }
 
 // The embedded image's size and hash: --version tells them, and JSON progress gives the run's image
-// first.
+// first, before it looks for a device.
 TEST_F(UsbRecordTest, VersionAndJsonProgressGiveTheImagesHash) {
   const std::string sha = Sha256Sum(HNX_FIRMWARE_IMAGE);
   const std::string size = std::to_string(FileBytes(HNX_FIRMWARE_IMAGE).size());
@@ -307,16 +259,17 @@ TEST_F(UsbRecordTest, VersionAndJsonProgressGiveTheImagesHash) {
   EXPECT_THAT(version.out,
               ElementsAre("hnx-update " HNX_VERSION, "embedded image: " + size + " bytes, SHA-256 " + sha));
 
-  usb_.Add(Device("1-1"));
   for (const bool embedded : {true, false}) {
-    const ProgramRun run =
-        Run(embedded ? std::vector<std::string>{"--progress", "json", "--expect-sha256", sha, "update"}
-                     : std::vector<std::string>{"--progress", "json", "verify", image_});
+    const ProgramRun run = Run(embedded ? std::vector<std::string>{"--progress", "json", "--wait", "0",
+                                                                   "--expect-sha256", sha, "update"}
+                                        : std::vector<std::string>{"--progress", "json", "--wait", "0",
+                                                                   "--chip", "ZB4420", "verify", image_});
+    EXPECT_EQ(run.code, 69);
     ASSERT_FALSE(run.err.empty());
     EXPECT_EQ(Json::parse(run.err.front()),
               Json({{"image",
                      {{"source", embedded ? "embedded" : image_},
-                      {"size", embedded ? std::stoul(size) : 0x10000u},
+                      {"size", embedded ? std::stoul(size) : 0x4000u},
                       {"sha256", Sha256Sum(embedded ? HNX_FIRMWARE_IMAGE : image_)}}}}));
   }
 }

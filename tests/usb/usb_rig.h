@@ -1,0 +1,106 @@
+// What the tests of hnx-update share: the program built here (or the build of it that
+// HNX_PROGRAM_UNDER_TEST names, ThreadSanitizer's) started as a shell starts it on a bus of devices
+// emulated on umockdev, one temporary folder where it runs, and readers of its lines.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "sim/scripted_usb.h"
+#include "support/rig.h"
+
+namespace hnx::test {
+
+using namespace std::chrono_literals;
+using sim::ProgramRun;
+using sim::RunningProgram;
+using sim::ScriptedDevice;
+using sim::ScriptedDeviceSetup;
+using sim::ScriptedUsb;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using Kind = ScriptedDeviceSetup::Kind;
+
+inline constexpr auto kPatience = 30s;  // only ever waited out when something is broken
+
+inline ScriptedDeviceSetup Device(const std::string& location, Kind kind = Kind::Ours) {
+  return {.location = location, .kind = kind};
+}
+
+// The 16 KiB chip's geometry (--chip ZB4420), for runs that need only be whole, not long.
+inline ScriptedDeviceSetup Small(ScriptedDeviceSetup setup) {
+  setup.flashSize = 0x4000;
+  setup.blockLength = 32;
+  return setup;
+}
+
+inline ScriptedDeviceSetup WithFaults(ScriptedDeviceSetup setup, const std::string& faults) {
+  setup.faults = faults;
+  return setup;
+}
+
+// The lines headed by `device`, without the heading.
+inline std::vector<std::string> LinesOf(const std::vector<std::string>& lines, const std::string& device) {
+  std::vector<std::string> own;
+  for (const std::string& line : lines)
+    if (line.starts_with(device + ": ")) own.push_back(line.substr(device.size() + 2));
+  return own;
+}
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::filesystem::exists(program_)) GTEST_SKIP() << "no program at " << program_;
+  }
+
+  static ProgramRun Masked(ProgramRun run) {
+    run.out = WithFiguresMasked(run.out);
+    run.err = WithFiguresMasked(run.err);
+    return run;
+  }
+
+  RunningProgram Start(const std::vector<std::string>& args,
+                       const std::vector<std::string>& environment = {}) {
+    return usb_.Start(program_, args, temp_.Path(""), environment);
+  }
+
+  ProgramRun Run(const std::vector<std::string>& args, const std::vector<std::string>& environment = {}) {
+    return Masked(Start(args, environment).Wait());
+  }
+
+  // A station started, once it listens; devices plugged while it runs need this process's uevents.
+  RunningProgram StartStation(const std::vector<std::string>& args,
+                              const std::vector<std::string>& environment = {}) {
+    EXPECT_TRUE(ScriptedUsb::SendsUevents()) << "run under LD_PRELOAD=libumockdev-preload.so.0";
+    RunningProgram station = Start(args, environment);
+    EXPECT_TRUE(station.WaitForOutput("Waiting for devices\u2026", kPatience));
+    return station;
+  }
+
+  // No run left its staging folder behind.
+  void ExpectNoStaging() const {
+    for (const auto& entry : std::filesystem::directory_iterator(temp_.Path("")))
+      EXPECT_FALSE(entry.path().filename().string().starts_with("hnx-update-")) << entry.path();
+  }
+
+  template <typename Bytes>
+  std::string WriteFile(const std::string& name, const Bytes& bytes) {
+    const std::string path = temp_.Path(name);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return path;
+  }
+
+  const std::string program_ = std::getenv("HNX_PROGRAM_UNDER_TEST") != nullptr
+                                   ? std::getenv("HNX_PROGRAM_UNDER_TEST")
+                                   : HNX_CLI_PROGRAM;
+  TempFolder temp_;
+  ScriptedUsb usb_;
+};
+
+}  // namespace hnx::test
