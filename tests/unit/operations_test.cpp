@@ -55,14 +55,19 @@ void ShortImageFile(OpsRig& rig) { rig.SelectImagePath(rig.MakeFile("image.bin",
 void MissingImageFile(OpsRig& rig) { rig.SelectImagePath(rig.temp->Path("missing.bin")); }
 void FolderForImageFile(OpsRig& rig) { fs::create_directory(rig.temp->Path("image.bin")); rig.SelectImagePath(rig.temp->Path("image.bin")); }
 void ChipChangedOnShow(OpsRig& rig) {
-  rig.ui.onEvent = [&rig](const std::string& e) { if (e == "show") rig.ui.SetControlText(IDC_CHIP_TYPE, "ZB0000"); };
+  rig.ui.onEvent = [&rig](const std::string& event) {
+    if (event == "show") rig.ui.SetControlText(IDC_CHIP_TYPE, "ZB0000");
+  };
 }
 void SaveDump(OpsRig& rig) { rig.ui.nextFileChoice = {true, rig.temp->Path("d.dmp")}; }
 auto Lacking(std::vector<std::string> names) { return [=](OpsRig& rig) { for (auto& name : names) rig.library.Withhold(name); }; }
 void StagingLeft(const OpsRig& rig) { EXPECT_TRUE(fs::exists(rig.context.staging.file)); EXPECT_TRUE(rig.ui.progressPositions.empty()); }
 void StagingGone(const OpsRig& rig) { EXPECT_FALSE(fs::exists(rig.context.staging.folder)); }
 void EmptyDump(const OpsRig& rig) { EXPECT_EQ(fs::file_size(rig.temp->Path("d.dmp")), 0u); }
-void OnlyTheMessageAllClosed(const OpsRig& rig) { EXPECT_EQ(rig.ui.events.size(), 1u); EXPECT_EQ(rig.hubs.openHandles(), 0u); }
+void OnlyTheMessageAllClosed(const OpsRig& rig) {
+  EXPECT_EQ(rig.ui.events.size(), 1u);
+  EXPECT_EQ(rig.hubs.openHandles(), 0u);
+}
 // clang-format on
 
 TEST(Operations, StopEarlyWithTheirMessageAndReleaseEverything) {
@@ -73,8 +78,8 @@ TEST(Operations, StopEarlyWithTheirMessageAndReleaseEverything) {
       {"update, no library", &RunUpdate, "ZB29K702", NoLibrary, {kTimeOut}, true, 0, {}, StagingGone},
       {"update, no device after 31 tries", &RunUpdate, "ZB29K702", NoDevice, {kTimeOut}, true, 1,
          std::vector<Call>(31, Call::OpenPipe), StagingGone, 31},
-      {"update, chip type changed after staging", &RunUpdate, "ZB29K702", ChipChangedOnShow, {kBadChip}, false, 0,
-         {}, StagingGone},
+      {"update, chip type changed after staging", &RunUpdate, "ZB29K702", ChipChangedOnShow, {kBadChip}, false,
+         0, {}, StagingGone},
       {"update, lacking all, named in resolution order", &RunUpdate, "ZB29K702",
          Lacking({"USB_BulkRead", "USB_Open_PIPE", "USB_BulkWrite", "USB_Close_PIPE"}),
          {AppMessage("Can't load function USB_Open_PIPE!"), AppMessage("Can't load function USB_Close_PIPE!"),
@@ -118,8 +123,9 @@ TEST(Operations, StopEarlyWithTheirMessageAndReleaseEverything) {
       {"reconnect, another device", &Reconnect, "",
          [](OpsRig& rig) { rig.hubs.AddController(1).AddDevice(StringDescriptor(u"OTHER")); },
          {Error("Device not found !!")}, false, 0, {}, OnlyTheMessageAllClosed},
-      {"reconnect, behind a hub", &Reconnect, "", [](OpsRig& rig) { rig.hubs.AddController(2).AddHub().AddDevice(); },
-         {Info("ZB44xx Found !")}, false, 0, {}, OnlyTheMessageAllClosed},
+      {"reconnect, behind a hub", &Reconnect, "",
+         [](OpsRig& rig) { rig.hubs.AddController(2).AddHub().AddDevice(); }, {Info("ZB44xx Found !")}, false, 0,
+         {}, OnlyTheMessageAllClosed},
   };
   // clang-format on
   for (const EarlyStop& c : cases) {
@@ -174,7 +180,9 @@ void Spoil(OpsRig& rig, std::function<void(const std::string&)> spoil) {
     if (event == "show" && !std::exchange(spoiled, true)) spoil(rig.context.staging.file);  // staged
   };
 }
-void Marker(OpsRig& rig, std::uint8_t marker) { rig.image.bytes[rig.device.flash().size() - 5] = marker; }
+void Marker(OpsRig& rig, std::uint8_t marker) {
+  rig.image.bytes[rig.device.flash().size() - 5] = marker;
+}
 void Stuck(OpsRig& rig, std::uint32_t at) {
   ImageFile(rig);
   rig.device.flash() = PatternImage(0x10000);
@@ -183,7 +191,9 @@ void Stuck(OpsRig& rig, std::uint32_t at) {
 auto LastFrame(SentFrame frame) {
   return [=](const OpsRig& rig) { EXPECT_EQ(SentFrames(rig.device.trace()).back(), frame); };
 }
-void Unprotected(const OpsRig& rig) { EXPECT_FALSE(rig.device.readProtected()); }
+void Unprotected(const OpsRig& rig) {
+  EXPECT_FALSE(rig.device.readProtected());
+}
 void OnlyTheErase(const OpsRig& rig) {
   EXPECT_EQ(SentFrames(rig.device.trace()), (std::vector<SentFrame>{{OpMassErase, 0}}));
   StagingGone(rig);
@@ -203,7 +213,8 @@ TEST(Operations, RunThroughShowTheirOutcomeAndReleaseEverything) {
          [](OpsRig& rig) { rig.device.faults().openFailures = 30; }, {kUpdated},
          [](const OpsRig& rig) { EXPECT_EQ(rig.sleeper.waits, std::vector<std::uint32_t>(30, 1000)); }},
       // Only a marker of 0 in 32-byte blocks asks for read protection (the protected update's sweep).
-      {"update, marker 0x37", &RunUpdate, "ZB4420", [](OpsRig& rig) { Marker(rig, 0x37); }, {kUpdated}, Unprotected},
+      {"update, marker 0x37", &RunUpdate, "ZB4420", [](OpsRig& rig) { Marker(rig, 0x37); }, {kUpdated},
+         Unprotected},
       {"update, marker 0 in 64-byte blocks", &RunUpdate, "ZB29K702", [](OpsRig& rig) { Marker(rig, 0); },
          {kUpdated}, Unprotected},
       // A staging file that goes away, shrinks or changes after staging is refused before any block.
@@ -250,7 +261,8 @@ TEST(Operations, RunThroughShowTheirOutcomeAndReleaseEverything) {
 #if defined(__linux__)
       // A dump that cannot be written stops the read and is never reported as done.
       {"read, dump not written", &ReadToDumpFile, "ZB29K702",
-         [](OpsRig& rig) { rig.ui.nextFileChoice = {true, "/dev/full"}; }, {Error("Dump file write Failed !!")},
+         [](OpsRig& rig) { rig.ui.nextFileChoice = {true, "/dev/full"}; },
+         {Error("Dump file write Failed !!")},
          [](const OpsRig& rig) {
            EXPECT_EQ(rig.state.m_nReadResult, 4);
            EXPECT_EQ(SentFrames(rig.device.trace()), (std::vector<SentFrame>{{OpReadBlock, 0}}));
@@ -431,8 +443,10 @@ TEST(Operations, AStopEndsTheRunAtTheNextBlockBoundaryAndReleasesEverything) {
       // name, operation, the transfer during which the stop comes, the transfers made in all
       {"update, before the first block", &RunUpdate, 2, kErase},
       {"update, programming", &RunUpdate, kErase + 5 * kBlock + 1, kErase + 6 * kBlock},
-      {"update, reading back", &RunUpdate, kErase + (kBlocks + 2) * kBlock + 2, kErase + (kBlocks + 3) * kBlock},
-      {"update, last block read", &RunUpdate, kErase + 2 * kBlocks * kBlock - 1, kErase + 2 * kBlocks * kBlock},
+      {"update, reading back", &RunUpdate, kErase + (kBlocks + 2) * kBlock + 2,
+       kErase + (kBlocks + 3) * kBlock},
+      {"update, last block read", &RunUpdate, kErase + 2 * kBlocks * kBlock - 1,
+       kErase + 2 * kBlocks * kBlock},
       {"write", &WriteImageFile, 4 * kBlock + 2, 5 * kBlock},
       {"verify", &VerifyImageFile, 7 * kBlock + 3, 8 * kBlock},
       {"erase, blank check", &MassEraseWithBlankCheck, kErase + 3 * kBlock + 1, kErase + 4 * kBlock},
