@@ -164,6 +164,28 @@ TEST(Operations, WriteAndVerifyCheckTheChipTypeThenThePathThenTheCatalogueBefore
   }
 }
 
+TEST(Update, ScansOnceShowsTheStagedImageAndItsChecksumAndReleasesBeforeTheGuardLifts) {
+  OpsRig rig;
+  rig.image.bytes.assign(0x10000, 0x00);
+  rig.image.bytes[7] = 0x5A;
+  rig.image.bytes[70] = 0xF0;
+  bool checked = false;
+  rig.ui.onEvent = [&](const std::string& event) {
+    if (event != "enable 1005 1") return;  // the guard is lifted after everything else is released
+    checked = true;
+    EXPECT_FALSE(rig.device.pipeOpen());
+    EXPECT_FALSE(fs::exists(rig.context.staging.folder));
+    EXPECT_FALSE(rig.library.loaded());
+  };
+  rig.hubs.AddController(0).AddDevice();  // the run goes on whatever the presence scan counts
+  RunUpdate(rig.context);
+  EXPECT_TRUE(checked);
+  EXPECT_EQ(rig.ui.messages, std::vector{kUpdated});
+  EXPECT_EQ(std::count(rig.hubs.openAttempts().begin(), rig.hubs.openAttempts().end(), "\\\\.\\HCD0"), 1);
+  EXPECT_EQ(rig.ui.ControlText(IDC_CHECKSUM), "014AH");
+  EXPECT_EQ(rig.ui.ControlText(IDC_IMAGE_PATH), rig.context.staging.file);
+}
+
 // An operation that got past its first transfer: its messages, and what it did besides; it lifted the
 // guard, closed the pipe after its last transfer and released the library.
 struct RunThrough {
