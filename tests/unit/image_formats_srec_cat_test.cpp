@@ -23,7 +23,7 @@ TEST(ImageFormatsAgainstSrecCat, DecodeWhatSrecCatWritesFromARandomImage) {
     std::uint32_t imageSize;
     std::uint32_t offset;  // where the image lies in the flash
     const char* output;    // srec_cat's options for the file it writes
-    const char* record;    // a record that shows the file takes the path meant
+    const char* record;    // a record that shows the file takes the path meant (":FF", "S1FF": the longest)
   };
   // clang-format off
   const std::vector<Case> cases = {
@@ -33,7 +33,7 @@ TEST(ImageFormatsAgainstSrecCat, DecodeWhatSrecCatWritesFromARandomImage) {
       {0x20000, 0x20000, 0,       "-Intel",                                                     ":020000040001F9"},
       {0x20000, 0x20000, 0,       "-Intel -Address_Length=3",                                   ":020000021000EC"},
       {0x20000, 0x1000,  0x1F000, "-Intel -Execution_Start_Address=0x1F000",                    ":040000050001F000"},
-      {0x10000, 0x10000, 0,       "-Motorola -Address_Length=2 -Output_Block_Size=250",         "\nS1FD"},
+      {0x10000, 0x10000, 0,       "-Motorola -Address_Length=2 -Output_Block_Size=252",         "\nS1FF"},
       {0x20000, 0x20000, 0,       "-Motorola -Address_Length=3",                                "\nS2"},
       {0x20000, 0x1000,  0x1F000, "-Motorola -Address_Length=4 -Execution_Start_Address=0x1F000", "\nS7050001F000"},
   };
