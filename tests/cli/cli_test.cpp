@@ -104,6 +104,11 @@ const ExitCase kExitCases[] = {
       "Mass Erase Failure !!"}},
     {"UnknownCommand", "--library {lib} frobnicate", "", 64,
      {"A subcommand is required", "Run with --help for more information."}},
+    {"HashNotHex", "--library {lib} --expect-sha256 000000000000000000000000000000000000000000000000000000000000000g"
+                   " erase", "", 64,
+     {"--expect-sha256: a SHA-256 is 64 hexadecimal digits: "
+      "000000000000000000000000000000000000000000000000000000000000000g",
+      "Run with --help for more information."}},
     {"ShortImage", "--library {lib} write {short}", "", 65,
      {"{short}: the file holds 100 bytes; the chip needs 65536", "Program file read Failed !!"}},
     {"BadHexChecksum", "--library {lib} write {temp}/bad.hex", "", 65,

@@ -156,6 +156,8 @@ const BusCase kBusCases[] = {
      {kBadPortPath + "1.4"}, {}},
     {"DevicePortZero", {std::begin(kOneDevice), std::end(kOneDevice)}, {"--device", "1-0", "erase"}, 64, {},
      {kBadPortPath + "1-0"}, {}},
+    {"DevicePortBeyond255", {std::begin(kOneDevice), std::end(kOneDevice)}, {"--device", "1-256", "erase"}, 64, {},
+     {kBadPortPath + "1-256"}, {}},
     {"DeviceNobodyThere", {std::begin(kOneDevice), std::end(kOneDevice)}, {"--device", "1-9", "erase"}, 69, {},
      {"Can't find the device!"}, {}},
     {"DeviceWithALibrary", {std::begin(kOneDevice), std::end(kOneDevice)},
@@ -214,8 +216,9 @@ TEST_F(UsbCliTest, AllRunsTheDevicesAtOnceEachWithItsOwnLogAndEndsWithTheFirstFa
   ScriptedDevice& longer = usb_.Add(NearMiss("1-4", u"ZB29K7021"));
   ScriptedDevice& lower = usb_.Add(NearMiss("1-5", u"zb29k702"));
   ScriptedDevice& empty = usb_.Add(NearMiss("1-6", u""));
+  std::filesystem::create_directory(temp_.Path("logs.d"));
   const ProgramRun result =
-      Run({"--all", "--jobs", "3", "--progress", "json", "--log", temp_.Path("field.log"), "--chip", "ZB4420",
+      Run({"--all", "--jobs", "3", "--progress", "json", "--log", temp_.Path("logs.d/field"), "--chip", "ZB4420",
            "update", "--image", WriteFile("small.bin", PatternImage(0x4000))});
   EXPECT_EQ(result.code, 1);
   EXPECT_THAT(result.out, UnorderedElementsAre("1-1: 16384 bytes programmed and verified in T s (R KiB/s)",
@@ -257,7 +260,8 @@ TEST_F(UsbCliTest, AllRunsTheDevicesAtOnceEachWithItsOwnLogAndEndsWithTheFirstFa
 
   for (ScriptedDevice* device : ours) {
     SCOPED_TRACE(device->setup().location);
-    EXPECT_EQ(FileLines(temp_.Path("field." + device->setup().location + ".log")), device->TraceLines());
+    // Each device's name goes after the log's, before its extension: here none, in a folder with one.
+    EXPECT_EQ(FileLines(temp_.Path("logs.d/field." + device->setup().location)), device->TraceLines());
     EXPECT_EQ(device->counts().claims, device->counts().releases);
   }
   EXPECT_EQ(ours[0]->Flash(), SmallFlashUpdatedWith(pattern_));

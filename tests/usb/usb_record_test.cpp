@@ -111,7 +111,8 @@ TEST_P(UsbRecord, LeavesOneLineWithTheRunsFacts) {
   for (const std::string& arg : c.args)
     args.push_back(arg == "{image}" ? image_ : arg == "{dump}" ? temp_.Path("d") : arg);
   const auto started = std::chrono::steady_clock::now();
-  EXPECT_EQ(Run(args).code, c.code);
+  const ProgramRun run = Run(args);
+  EXPECT_EQ(run.code, c.code);
   const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   const std::vector<Json> records = Records();
@@ -153,6 +154,7 @@ TEST_P(UsbRecord, LeavesOneLineWithTheRunsFacts) {
   // Refused before any transfer.
   if (device != nullptr && c.code == 65) {
     EXPECT_EQ(device->counts().bulkTransfers, 0u);
+    EXPECT_THAT(run.err, ::testing::Contains(image_ + ": SHA-256 " + Sha256Sum(image_)));
   }
 }
 
