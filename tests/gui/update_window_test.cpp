@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "gui/environment.h"
 #include "gui/update_window.h"
 #include "ops/messages.h"
 #include "res/embedded_image.h"
@@ -118,6 +119,7 @@ class User final : public QObject {
   std::vector<std::vector<std::string>> deviceLists;
   QMessageBox::StandardButton question = QMessageBox::Yes;
   int deviceRow = 0;  // -1: cancel
+  bool doubleClick = false;  // chooses the row by a double click rather than OK
   // At the moment each box shows, before it is answered.
   std::function<void()> onBox;
 
@@ -136,10 +138,11 @@ class User final : public QObject {
       std::vector<std::string> lines;
       for (int row = 0; row < list->count(); ++row) lines.push_back(list->item(row)->text().toStdString());
       deviceLists.push_back(lines);
-      QTimer::singleShot(0, dialog, [dialog, list, row = deviceRow] {
+      QTimer::singleShot(0, dialog, [dialog, list, row = deviceRow, twice = doubleClick] {
         auto* buttons = dialog->findChild<QDialogButtonBox*>();
         if (row < 0) return buttons->button(QDialogButtonBox::Cancel)->click();
         list->setCurrentRow(row);
+        if (twice) return emit list->itemDoubleClicked(list->item(row));
         buttons->button(QDialogButtonBox::Ok)->click();
       });
     }
@@ -383,6 +386,30 @@ TEST_F(UpdateWindowTest, WithTwoDevicesTheChosenOneIsUpdatedAndCancellingTouches
   EXPECT_THAT(user_.boxes, ElementsAre(BoxOf(kUpdateSucceeded, QMessageBox::Information)));
   EXPECT_THAT(first.sim.trace(), IsEmpty());
   EXPECT_EQ(TraceLines(second.sim).back(), "close");
+
+  user_.deviceRow = 0;
+  user_.doubleClick = true;
+  ClickUpdateAndWait();
+  EXPECT_EQ(TraceLines(first.sim).back(), "close");
+}
+
+// The program's environment: HNX_TRACE names the transfer log (unset or empty: none), HNX_RECORD the
+// record file.
+TEST(WindowEnvironment, NamesTheTransferLogAndTheRecordFile) {
+  TempFolder temp;
+  unsetenv("HNX_TRACE");
+  unsetenv("HNX_RECORD");
+  EXPECT_EQ(gui::TransferLogNamedByEnvironment(), nullptr);
+  EXPECT_EQ(gui::RecordFileNamedByEnvironment(), "");
+  setenv("HNX_TRACE", "", 1);
+  EXPECT_EQ(gui::TransferLogNamedByEnvironment(), nullptr);
+  setenv("HNX_TRACE", temp.Path("transfers.log").c_str(), 1);
+  setenv("HNX_RECORD", temp.Path("records.jsonl").c_str(), 1);
+  EXPECT_NE(gui::TransferLogNamedByEnvironment(), nullptr);
+  EXPECT_TRUE(std::filesystem::exists(temp.Path("transfers.log")));
+  EXPECT_EQ(gui::RecordFileNamedByEnvironment(), temp.Path("records.jsonl"));
+  unsetenv("HNX_TRACE");
+  unsetenv("HNX_RECORD");
 }
 
 // Closing during a run asks first. Yes: the run stops at the next block, releases everything, says
