@@ -85,23 +85,22 @@ int main(int argc, char** argv) {
       ->needs(station);
 
   struct Entry {
-    const char* name;
     Command command;
     const char* help;
     const char* file;  // the file argument, if any
   };
   const Entry entries[] = {
-      {"update", Command::Update, "the one-click sequence: erase, program, read back, verify, finish, exit", nullptr},
-      {"write", Command::Write, "program FILE", "FILE"},
-      {"verify", Command::Verify, "compare the flash with FILE, then finish", "FILE"},
-      {"read", Command::Read, "read the whole flash into FILE", "FILE"},
-      {"erase", Command::Erase, "mass erase, then check that the flash is blank", nullptr},
-      {"protect", Command::Protect, "read-protect the flash", nullptr},
-      {"exit-isp", Command::ExitIsp, "leave ISP mode", nullptr},
-      {"list", Command::List, "count the attached devices", nullptr},
+      {Command::Update, "the one-click sequence: erase, program, read back, verify, finish, exit", nullptr},
+      {Command::Write, "program FILE", "FILE"},
+      {Command::Verify, "compare the flash with FILE, then finish", "FILE"},
+      {Command::Read, "read the whole flash into FILE", "FILE"},
+      {Command::Erase, "mass erase, then check that the flash is blank", nullptr},
+      {Command::Protect, "read-protect the flash", nullptr},
+      {Command::ExitIsp, "leave ISP mode", nullptr},
+      {Command::List, "count the attached devices", nullptr},
   };
   for (const Entry& entry : entries) {
-    CLI::App* sub = app.add_subcommand(entry.name, entry.help)->fallthrough();
+    CLI::App* sub = app.add_subcommand(CommandName(entry.command), entry.help)->fallthrough();
     sub->callback([&line, command = entry.command] { line.command = command; });
     if (entry.file != nullptr) sub->add_option(entry.file, line.file, "image or dump file")->required();
   }

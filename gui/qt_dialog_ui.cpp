@@ -139,15 +139,11 @@ void QtDialogUi::SetControlText(int controlId, const std::string& text) {
 }
 
 void QtDialogUi::ControlsToMembers() {
-  state_.m_strImagePath = texts_[IDC_IMAGE_PATH];
-  state_.m_strChipType = texts_[IDC_CHIP_TYPE];
-  state_.m_strChecksum = texts_[IDC_CHECKSUM];
+  TextsToMembers(texts_, state_);
 }
 
 void QtDialogUi::MembersToControls() {
-  texts_[IDC_IMAGE_PATH] = state_.m_strImagePath;
-  texts_[IDC_CHIP_TYPE] = state_.m_strChipType;
-  texts_[IDC_CHECKSUM] = state_.m_strChecksum;
+  MembersToTexts(state_, texts_);
 }
 
 void QtDialogUi::SetProgressRange(std::uint16_t lower, std::uint16_t upper) {

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "res/resource.h"
@@ -79,5 +80,17 @@ class DialogUi {
 // out.
 inline constexpr std::array<int, 8> kOperationButtons = {
     IDC_RECONNECT, IDC_UPDATE, IDC_OPEN_FILE, IDC_MASS_ERASE, IDC_WRITE, IDC_VERIFY, IDC_READ, IDC_EXIT_ISP};
+
+// The data exchange of a front end that keeps its controls' texts by control id.
+inline void TextsToMembers(std::map<int, std::string>& texts, DialogState& state) {
+  state.m_strImagePath = texts[IDC_IMAGE_PATH];
+  state.m_strChipType = texts[IDC_CHIP_TYPE];
+  state.m_strChecksum = texts[IDC_CHECKSUM];
+}
+inline void MembersToTexts(const DialogState& state, std::map<int, std::string>& texts) {
+  texts[IDC_IMAGE_PATH] = state.m_strImagePath;
+  texts[IDC_CHIP_TYPE] = state.m_strChipType;
+  texts[IDC_CHECKSUM] = state.m_strChecksum;
+}
 
 }  // namespace hnx

@@ -31,15 +31,11 @@ void WebDialogUi::ShowHeld() {
 }
 
 void WebDialogUi::ControlsToMembers() {
-  state_.m_strImagePath = texts_[IDC_IMAGE_PATH];
-  state_.m_strChipType = texts_[IDC_CHIP_TYPE];
-  state_.m_strChecksum = texts_[IDC_CHECKSUM];
+  TextsToMembers(texts_, state_);
 }
 
 void WebDialogUi::MembersToControls() {
-  texts_[IDC_IMAGE_PATH] = state_.m_strImagePath;
-  texts_[IDC_CHIP_TYPE] = state_.m_strChipType;
-  texts_[IDC_CHECKSUM] = state_.m_strChecksum;
+  MembersToTexts(state_, texts_);
 }
 
 void WebDialogUi::ShowAppMessage(const std::string& text) {

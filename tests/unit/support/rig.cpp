@@ -67,9 +67,7 @@ void RecordingDialog::ControlsToMembers() {
 }
 
 void RecordingDialog::MembersToControls() {
-  texts_[IDC_IMAGE_PATH] = state_.m_strImagePath;
-  texts_[IDC_CHIP_TYPE] = state_.m_strChipType;
-  texts_[IDC_CHECKSUM] = state_.m_strChecksum;
+  MembersToTexts(state_, texts_);
   Record("show");
 }
 
