@@ -31,9 +31,10 @@ const std::vector<ShownMessage> kDumped = {Info("Read Command Succeeded !!"), In
 
 using Operation = void (*)(OperationContext&);
 
-// An operation stopped before or at its first transfer: its messages, whether the guard ran, how
-// often the library was loaded, the calls that reached the device; and it released everything.
-struct EarlyStop {
+// An operation run to its end: its messages, whether the guard ran, how often the library was loaded,
+// the calls that reached the device after its last transfer (all of them when it made none); and it
+// released everything.
+struct Outcome {
   const char* name;
   Operation operation;
   const char* chip;
@@ -42,7 +43,7 @@ struct EarlyStop {
   bool guarded;
   int loads;
   std::vector<Call> calls;
-  std::function<void(const OpsRig&)> check = [](const OpsRig&) {};
+  std::function<void(const OpsRig&)> check{};
   std::size_t waits = 0;  // of one second each, before USB_Open_PIPE answers
 };
 
@@ -70,14 +71,90 @@ void OnlyTheMessageAllClosed(const OpsRig& rig) {
 }
 // clang-format on
 
-TEST(Operations, StopEarlyWithTheirMessageAndReleaseEverything) {
+void Spoil(OpsRig& rig, std::function<void(const std::string&)> spoil) {
+  rig.ui.onEvent = [&rig, spoil, spoiled = false](const std::string& event) mutable {
+    if (event == "show" && !std::exchange(spoiled, true)) spoil(rig.context.staging.file);  // staged
+  };
+}
+void Marker(OpsRig& rig, std::uint8_t marker) {
+  rig.image.bytes[rig.device.flash().size() - 5] = marker;
+}
+void Stuck(OpsRig& rig, std::uint32_t at) {
+  ImageFile(rig);
+  rig.device.flash() = PatternImage(0x10000);
+  rig.device.faults().stuckCells = {{at, 0x00}};
+}
+auto LastFrame(SentFrame frame) {
+  return [=](const OpsRig& rig) { EXPECT_EQ(SentFrames(rig.device.trace()).back(), frame); };
+}
+void Unprotected(const OpsRig& rig) {
+  EXPECT_FALSE(rig.device.readProtected());
+}
+void OnlyTheErase(const OpsRig& rig) {
+  EXPECT_EQ(SentFrames(rig.device.trace()), (std::vector<SentFrame>{{OpMassErase, 0}}));
+  StagingGone(rig);
+}
+void WriteLongFile(OpsRig& rig) {
+  std::vector<std::uint8_t> file(20000, 0x05);
+  std::fill_n(file.begin(), 0x4000, 0x01);
+  file[0x4000 - 5] = 0x00;  // a protect marker, which Write ignores
+  rig.SelectImagePath(rig.MakeFile("long.bin", file));
+}
+
+// A stop asked during transfer `n` lets that exchange end and sends nothing after it: the block
+// boundary is the only place an operation stops.
+auto StopDuring(std::size_t n) {
+  return [n](OpsRig& rig) {
+    ImageFile(rig), SaveDump(rig);
+    const auto stop = std::make_shared<std::atomic<bool>>(false);
+    rig.context.stop = stop.get();
+    rig.device.SetTraceSink([stop, n, seen = std::size_t{0}](const TraceRecord& record) mutable {
+      if (record.call == Call::BulkWrite || record.call == Call::BulkRead) *stop = *stop || ++seen == n;
+    });
+  };
+}
+auto StoppedAfter(std::size_t transfers) {
+  return [transfers](const OpsRig& rig) {
+    EXPECT_EQ(TransferCount(rig.device.trace()), transfers);
+    EXPECT_FALSE(rig.device.exitedIsp());
+    StagingGone(rig);
+  };
+}
+// An update scans for the device once, whatever it counts, and lifts the guard after everything else
+// is released.
+void ScanAndCheckRelease(OpsRig& rig) {
+  rig.image.bytes.assign(0x10000, 0x00);
+  rig.image.bytes[7] = 0x5A;
+  rig.image.bytes[70] = 0xF0;
+  rig.hubs.AddController(0).AddDevice();
+  rig.ui.onEvent = [&rig](const std::string& event) {
+    if (event != "enable 1005 1") return;
+    EXPECT_FALSE(rig.device.pipeOpen());
+    EXPECT_FALSE(fs::exists(rig.context.staging.folder));
+    EXPECT_FALSE(rig.library.loaded());
+  };
+}
+void ScannedOnceAndShowsTheStagedImage(const OpsRig& rig) {
+  EXPECT_EQ(std::count(rig.hubs.openAttempts().begin(), rig.hubs.openAttempts().end(), "\\\\.\\HCD0"), 1);
+  EXPECT_EQ(rig.ui.ControlText(IDC_CHECKSUM), "014AH");
+  EXPECT_EQ(rig.ui.ControlText(IDC_IMAGE_PATH), rig.context.staging.file);
+}
+
+TEST(Operations, EndWithTheirMessageAndReleaseEverything) {
   const std::vector<Call> open = {Call::OpenPipe}, openClose = {Call::OpenPipe, Call::ClosePipe};
+  const std::vector<Call> closed = {Call::ClosePipe};
+  const ShownMessage kVerifyFailed = Error("Verify Failure !!"), kInterrupted = Warning("Interrupted");
+  constexpr std::size_t kErase = 2, kBlock = 3, kBlocks = 1024;  // transfers
   // clang-format off
-  const std::vector<EarlyStop> cases = {
+  const std::vector<Outcome> cases = {
       {"update, no chip type", &RunUpdate, "", Nothing, {kNoChip}, false, 0, {}, StagingLeft},
       {"update, no library", &RunUpdate, "ZB29K702", NoLibrary, {kTimeOut}, true, 0, {}, StagingGone},
       {"update, no device after 31 tries", &RunUpdate, "ZB29K702", NoDevice, {kTimeOut}, true, 1,
          std::vector<Call>(31, Call::OpenPipe), StagingGone, 31},
+      {"update, opened at the 31st try", &RunUpdate, "ZB29K702",
+         [](OpsRig& rig) { rig.device.faults().openFailures = 30; }, {kUpdated}, true, 1, closed, {}, 30},
+      {"update, scanned once", &RunUpdate, "ZB29K702", ScanAndCheckRelease, {kUpdated}, true, 1, closed,
+         ScannedOnceAndShowsTheStagedImage},
       {"update, chip type changed after staging", &RunUpdate, "ZB29K702", ChipChangedOnShow, {kBadChip}, false,
          0, {}, StagingGone},
       {"update, lacking all, named in resolution order", &RunUpdate, "ZB29K702",
@@ -90,8 +167,8 @@ TEST(Operations, StopEarlyWithTheirMessageAndReleaseEverything) {
       {"update, no write", &RunUpdate, "ZB29K702", Lacking({"USB_BulkWrite"}),
          {AppMessage("Can't load function USB_BulkWrite!"), Error("Write Failure !!")}, true, 1, openClose},
       {"update, no read", &RunUpdate, "ZB29K702", Lacking({"USB_BulkRead"}),
-         {AppMessage("Can't load function USB_BulkRead!"), Error("Read Failure !!")}, true, 1,
-         {Call::OpenPipe, Call::BulkWrite, Call::ClosePipe}},
+         {AppMessage("Can't load function USB_BulkRead!"), Error("Read Failure !!")}, true, 1, closed,
+         [](const OpsRig& rig) { EXPECT_EQ(TransferCount(rig.device.trace()), 1u); }},
       {"erase, no chip type", &MassEraseWithBlankCheck, "", Nothing, {kNoChip}, false, 0, {}},
       {"erase, unknown chip", &MassEraseWithBlankCheck, "zb29k702", Nothing, {kBadChip}, false, 0, {}},
       {"erase, no device", &MassEraseWithBlankCheck, "ZB29K702", NoDevice, {kNoDevice}, true, 1, open},
@@ -126,9 +203,83 @@ TEST(Operations, StopEarlyWithTheirMessageAndReleaseEverything) {
       {"reconnect, behind a hub", &Reconnect, "",
          [](OpsRig& rig) { rig.hubs.AddController(2).AddHub().AddDevice(); }, {Info("ZB44xx Found !")}, false, 0,
          {}, OnlyTheMessageAllClosed},
+      // Only a marker of 0 in 32-byte blocks asks for read protection (the protected update's sweep).
+      {"update, marker 0x37", &RunUpdate, "ZB4420", [](OpsRig& rig) { Marker(rig, 0x37); }, {kUpdated}, true, 1, closed,
+         Unprotected},
+      {"update, marker 0 in 64-byte blocks", &RunUpdate, "ZB29K702", [](OpsRig& rig) { Marker(rig, 0); },
+         {kUpdated}, true, 1, closed, Unprotected},
+      // A staging file that goes away, shrinks or changes after staging is refused before any block.
+      {"update, staging removed", &RunUpdate, "ZB29K702",
+         [](OpsRig& rig) { Spoil(rig, [](const std::string& file) { fs::remove(file); }); },
+         {kOpenError}, true, 1, closed, OnlyTheErase},
+      {"update, staging shrunk", &RunUpdate, "ZB29K702",
+         [](OpsRig& rig) { Spoil(rig, [](const std::string& file) { fs::resize_file(file, 100); }); },
+         {kReadFailed}, true, 1, closed, OnlyTheErase},
+      {"update, staging changed", &RunUpdate, "ZB29K702", [](OpsRig& rig) {
+           Spoil(rig, [](const std::string& file) {
+             std::fstream(file, std::ios::in | std::ios::out | std::ios::binary).put('\xA5');
+           });
+         }, {kReadFailed}, true, 1, closed, OnlyTheErase},
+      // The update and Verify compare the whole image, up to its last byte, after reading it all back;
+      // the blank check stops at the first block that is not blank.
+      {"update, last byte differs", &RunUpdate, "ZB29K702", [](OpsRig& rig) { Stuck(rig, 0xFFFF); },
+         {kVerifyFailed}, true, 1, closed, LastFrame({OpReadBlock, 0xFFC0})},
+      {"verify, last byte differs", &VerifyImageFile, "ZB29K702", [](OpsRig& rig) { Stuck(rig, 0xFFFF); },
+         {kVerifyFailed}, true, 1, closed, LastFrame({OpReadBlock, 0xFFC0})},
+      {"erase, not blank", &MassEraseWithBlankCheck, "ZB29K702", [](OpsRig& rig) { Stuck(rig, 0x1234); },
+         {Error("Mass Erase Failure !!")}, true, 1, closed, LastFrame({OpReadBlock, 0x1200})},
+      // Write programs the first image-size bytes of the file as they are and shows their checksum.
+      {"write, longer file", &WriteImageFile, "ZB4420", WriteLongFile, {Info("Write Command Succeeded !")}, true, 1,
+         closed,          [](const OpsRig& rig) {
+           EXPECT_EQ(rig.ui.ControlText(IDC_CHECKSUM), "3FFFH");
+           const auto file = FileBytes(rig.state.m_strImagePath);
+           EXPECT_EQ(rig.device.flash(), std::vector(file.begin(), file.begin() + 0x4000));
+           Unprotected(rig);
+         }},
+      // Read asks for the dump file and writes each block once whatever the refusals.
+      {"read", &ReadToDumpFile, "ZB29K702",
+         [](OpsRig& rig) { SaveDump(rig), rig.device.faults().readRefusals = {{64, 2}}; }, kDumped, true, 1, closed,
+         [](const OpsRig& rig) {
+           EXPECT_EQ(FileBytes(rig.temp->Path("d.dmp")), rig.device.flash());
+           EXPECT_EQ(rig.state.m_nReadResult, 0);
+           ASSERT_EQ(rig.ui.fileDialogs.size(), 1u);
+           const FileDialogOptions& options = rig.ui.fileDialogs.front();
+           EXPECT_EQ(options.filter, "Dump Files (*.dmp)|*.dmp|All Files (*.*)|*.*||");
+           EXPECT_EQ(options.defaultExtension, "*.dmp");
+           EXPECT_EQ(options.initialName, "");
+           EXPECT_EQ(options.flags, 6u);
+         }},
+#if defined(__linux__)
+      // A dump that cannot be written stops the read and is never reported as done.
+      {"read, dump not written", &ReadToDumpFile, "ZB29K702",
+         [](OpsRig& rig) { rig.ui.nextFileChoice = {true, "/dev/full"}; },
+         {Error("Dump file write Failed !!")}, true, 1, closed,
+         [](const OpsRig& rig) {
+           EXPECT_EQ(rig.state.m_nReadResult, 4);
+           EXPECT_EQ(SentFrames(rig.device.trace()), (std::vector<SentFrame>{{OpReadBlock, 0}}));
+         }},
+#endif
+      // A stop ends the run at the next block boundary.
+      {"update, stopped before the first block", &RunUpdate, "ZB29K702", StopDuring(2), {kInterrupted}, true, 1,
+         closed, StoppedAfter(kErase)},
+      {"update, stopped programming", &RunUpdate, "ZB29K702", StopDuring(kErase + 5 * kBlock + 1),
+         {kInterrupted}, true, 1, closed, StoppedAfter(kErase + 6 * kBlock)},
+      {"update, stopped reading back", &RunUpdate, "ZB29K702", StopDuring(kErase + (kBlocks + 2) * kBlock + 2),
+         {kInterrupted}, true, 1, closed, StoppedAfter(kErase + (kBlocks + 3) * kBlock)},
+      {"update, stopped during the last block read", &RunUpdate, "ZB29K702",
+         StopDuring(kErase + 2 * kBlocks * kBlock - 1), {kInterrupted}, true, 1, closed,
+         StoppedAfter(kErase + 2 * kBlocks * kBlock)},
+      {"write, stopped", &WriteImageFile, "ZB29K702", StopDuring(4 * kBlock + 2), {kInterrupted}, true, 1, closed,
+         StoppedAfter(5 * kBlock)},
+      {"verify, stopped", &VerifyImageFile, "ZB29K702", StopDuring(7 * kBlock + 3), {kInterrupted}, true, 1,
+         closed, StoppedAfter(8 * kBlock)},
+      {"erase, stopped in the blank check", &MassEraseWithBlankCheck, "ZB29K702", StopDuring(kErase + 3 * kBlock + 1),
+         {kInterrupted}, true, 1, closed, StoppedAfter(kErase + 4 * kBlock)},
+      {"read, stopped", &ReadToDumpFile, "ZB29K702", StopDuring(2 * kBlock + 1), {kInterrupted}, true, 1, closed,
+         StoppedAfter(3 * kBlock)},
   };
   // clang-format on
-  for (const EarlyStop& c : cases) {
+  for (const Outcome& c : cases) {
     SCOPED_TRACE(c.name);
     OpsRig rig(c.chip);
     c.setUp(rig);
@@ -137,12 +288,10 @@ TEST(Operations, StopEarlyWithTheirMessageAndReleaseEverything) {
     EXPECT_EQ(rig.ui.enableChanges, c.guarded ? GuardHistory() : std::vector<EnableChange>{});
     EXPECT_EQ(rig.library.loads(), c.loads);
     EXPECT_EQ(rig.sleeper.waits, std::vector<std::uint32_t>(c.waits, 1000));
-    if (c.messages.back() != kUpdated) {
-      EXPECT_EQ(Calls(rig.device.trace()), c.calls);
-    }
+    EXPECT_EQ(CallsAfterLastTransfer(rig.device.trace()), c.calls);
     EXPECT_FALSE(rig.library.loaded());
     EXPECT_EQ(sim::InProcessLibrary::CallsWhileUnloaded(), 0);
-    c.check(rig);
+    if (c.check) c.check(rig);
   }
 }
 
@@ -161,148 +310,6 @@ TEST(Operations, WriteAndVerifyCheckTheChipTypeThenThePathThenTheCatalogueBefore
       EXPECT_TRUE(rig.ui.enableChanges.empty());
       EXPECT_EQ(rig.library.loads(), 0);
     }
-  }
-}
-
-TEST(Update, ScansOnceShowsTheStagedImageAndItsChecksumAndReleasesBeforeTheGuardLifts) {
-  OpsRig rig;
-  rig.image.bytes.assign(0x10000, 0x00);
-  rig.image.bytes[7] = 0x5A;
-  rig.image.bytes[70] = 0xF0;
-  bool checked = false;
-  rig.ui.onEvent = [&](const std::string& event) {
-    if (event != "enable 1005 1") return;  // the guard is lifted after everything else is released
-    checked = true;
-    EXPECT_FALSE(rig.device.pipeOpen());
-    EXPECT_FALSE(fs::exists(rig.context.staging.folder));
-    EXPECT_FALSE(rig.library.loaded());
-  };
-  rig.hubs.AddController(0).AddDevice();  // the run goes on whatever the presence scan counts
-  RunUpdate(rig.context);
-  EXPECT_TRUE(checked);
-  EXPECT_EQ(rig.ui.messages, std::vector{kUpdated});
-  EXPECT_EQ(std::count(rig.hubs.openAttempts().begin(), rig.hubs.openAttempts().end(), "\\\\.\\HCD0"), 1);
-  EXPECT_EQ(rig.ui.ControlText(IDC_CHECKSUM), "014AH");
-  EXPECT_EQ(rig.ui.ControlText(IDC_IMAGE_PATH), rig.context.staging.file);
-}
-
-// An operation that got past its first transfer: its messages, and what it did besides; it lifted the
-// guard, closed the pipe after its last transfer and released the library.
-struct RunThrough {
-  const char* name;
-  Operation operation;
-  const char* chip;
-  std::function<void(OpsRig&)> setUp;
-  std::vector<ShownMessage> messages;
-  std::function<void(const OpsRig&)> check;
-};
-
-void Spoil(OpsRig& rig, std::function<void(const std::string&)> spoil) {
-  rig.ui.onEvent = [&rig, spoil, spoiled = false](const std::string& event) mutable {
-    if (event == "show" && !std::exchange(spoiled, true)) spoil(rig.context.staging.file);  // staged
-  };
-}
-void Marker(OpsRig& rig, std::uint8_t marker) {
-  rig.image.bytes[rig.device.flash().size() - 5] = marker;
-}
-void Stuck(OpsRig& rig, std::uint32_t at) {
-  ImageFile(rig);
-  rig.device.flash() = PatternImage(0x10000);
-  rig.device.faults().stuckCells = {{at, 0x00}};
-}
-auto LastFrame(SentFrame frame) {
-  return [=](const OpsRig& rig) { EXPECT_EQ(SentFrames(rig.device.trace()).back(), frame); };
-}
-void Unprotected(const OpsRig& rig) {
-  EXPECT_FALSE(rig.device.readProtected());
-}
-void OnlyTheErase(const OpsRig& rig) {
-  EXPECT_EQ(SentFrames(rig.device.trace()), (std::vector<SentFrame>{{OpMassErase, 0}}));
-  StagingGone(rig);
-}
-void WriteLongFile(OpsRig& rig) {
-  std::vector<std::uint8_t> file(20000, 0x05);
-  std::fill_n(file.begin(), 0x4000, 0x01);
-  file[0x4000 - 5] = 0x00;  // a protect marker, which Write ignores
-  rig.SelectImagePath(rig.MakeFile("long.bin", file));
-}
-
-TEST(Operations, RunThroughShowTheirOutcomeAndReleaseEverything) {
-  const ShownMessage kVerifyFailed = Error("Verify Failure !!");
-  // clang-format off
-  const std::vector<RunThrough> cases = {
-      {"update, opened at the 31st try", &RunUpdate, "ZB29K702",
-         [](OpsRig& rig) { rig.device.faults().openFailures = 30; }, {kUpdated},
-         [](const OpsRig& rig) { EXPECT_EQ(rig.sleeper.waits, std::vector<std::uint32_t>(30, 1000)); }},
-      // Only a marker of 0 in 32-byte blocks asks for read protection (the protected update's sweep).
-      {"update, marker 0x37", &RunUpdate, "ZB4420", [](OpsRig& rig) { Marker(rig, 0x37); }, {kUpdated},
-         Unprotected},
-      {"update, marker 0 in 64-byte blocks", &RunUpdate, "ZB29K702", [](OpsRig& rig) { Marker(rig, 0); },
-         {kUpdated}, Unprotected},
-      // A staging file that goes away, shrinks or changes after staging is refused before any block.
-      {"update, staging removed", &RunUpdate, "ZB29K702",
-         [](OpsRig& rig) { Spoil(rig, [](const std::string& file) { fs::remove(file); }); },
-         {kOpenError}, OnlyTheErase},
-      {"update, staging shrunk", &RunUpdate, "ZB29K702",
-         [](OpsRig& rig) { Spoil(rig, [](const std::string& file) { fs::resize_file(file, 100); }); },
-         {kReadFailed}, OnlyTheErase},
-      {"update, staging changed", &RunUpdate, "ZB29K702", [](OpsRig& rig) {
-           Spoil(rig, [](const std::string& file) {
-             std::fstream(file, std::ios::in | std::ios::out | std::ios::binary).put('\xA5');
-           });
-         }, {kReadFailed}, OnlyTheErase},
-      // The update and Verify compare the whole image, up to its last byte, after reading it all back;
-      // the blank check stops at the first block that is not blank.
-      {"update, last byte differs", &RunUpdate, "ZB29K702", [](OpsRig& rig) { Stuck(rig, 0xFFFF); },
-         {kVerifyFailed}, LastFrame({OpReadBlock, 0xFFC0})},
-      {"verify, last byte differs", &VerifyImageFile, "ZB29K702", [](OpsRig& rig) { Stuck(rig, 0xFFFF); },
-         {kVerifyFailed}, LastFrame({OpReadBlock, 0xFFC0})},
-      {"erase, not blank", &MassEraseWithBlankCheck, "ZB29K702", [](OpsRig& rig) { Stuck(rig, 0x1234); },
-         {Error("Mass Erase Failure !!")}, LastFrame({OpReadBlock, 0x1200})},
-      // Write programs the first image-size bytes of the file as they are and shows their checksum.
-      {"write, longer file", &WriteImageFile, "ZB4420", WriteLongFile, {Info("Write Command Succeeded !")},
-         [](const OpsRig& rig) {
-           EXPECT_EQ(rig.ui.ControlText(IDC_CHECKSUM), "3FFFH");
-           const auto file = FileBytes(rig.state.m_strImagePath);
-           EXPECT_EQ(rig.device.flash(), std::vector(file.begin(), file.begin() + 0x4000));
-           Unprotected(rig);
-         }},
-      // Read asks for the dump file and writes each block once whatever the refusals.
-      {"read", &ReadToDumpFile, "ZB29K702",
-         [](OpsRig& rig) { SaveDump(rig), rig.device.faults().readRefusals = {{64, 2}}; }, kDumped,
-         [](const OpsRig& rig) {
-           EXPECT_EQ(FileBytes(rig.temp->Path("d.dmp")), rig.device.flash());
-           EXPECT_EQ(rig.state.m_nReadResult, 0);
-           ASSERT_EQ(rig.ui.fileDialogs.size(), 1u);
-           const FileDialogOptions& options = rig.ui.fileDialogs.front();
-           EXPECT_EQ(options.filter, "Dump Files (*.dmp)|*.dmp|All Files (*.*)|*.*||");
-           EXPECT_EQ(options.defaultExtension, "*.dmp");
-           EXPECT_EQ(options.initialName, "");
-           EXPECT_EQ(options.flags, 6u);
-         }},
-#if defined(__linux__)
-      // A dump that cannot be written stops the read and is never reported as done.
-      {"read, dump not written", &ReadToDumpFile, "ZB29K702",
-         [](OpsRig& rig) { rig.ui.nextFileChoice = {true, "/dev/full"}; },
-         {Error("Dump file write Failed !!")},
-         [](const OpsRig& rig) {
-           EXPECT_EQ(rig.state.m_nReadResult, 4);
-           EXPECT_EQ(SentFrames(rig.device.trace()), (std::vector<SentFrame>{{OpReadBlock, 0}}));
-         }},
-#endif
-  };
-  // clang-format on
-  for (const RunThrough& c : cases) {
-    SCOPED_TRACE(c.name);
-    OpsRig rig(c.chip);
-    c.setUp(rig);
-    c.operation(rig.context);
-    EXPECT_EQ(rig.ui.messages, c.messages);
-    EXPECT_EQ(rig.ui.enableChanges, GuardHistory());
-    EXPECT_EQ(CallsAfterLastTransfer(rig.device.trace()), std::vector{Call::ClosePipe});
-    EXPECT_FALSE(rig.library.loaded());
-    EXPECT_EQ(sim::InProcessLibrary::CallsWhileUnloaded(), 0);
-    c.check(rig);
   }
 }
 
@@ -456,45 +463,6 @@ TEST(Staging, MadePerRunIsANewPrivateFolderForEveryRunAndGoesAfterIt) {
   EXPECT_TRUE(fs::is_symlink(prefix + "/b167h.bin"));
 }
 #endif
-
-// A stop asked in the middle of an exchange lets that exchange end and sends nothing after it: the
-// block boundary is the only place an operation stops, and it still releases everything.
-TEST(Operations, AStopEndsTheRunAtTheNextBlockBoundaryAndReleasesEverything) {
-  constexpr std::size_t kErase = 2, kBlock = 3, kBlocks = 1024;
-  const std::vector<std::tuple<const char*, Operation, std::size_t, std::size_t>> cases = {
-      // name, operation, the transfer during which the stop comes, the transfers made in all
-      {"update, before the first block", &RunUpdate, 2, kErase},
-      {"update, programming", &RunUpdate, kErase + 5 * kBlock + 1, kErase + 6 * kBlock},
-      {"update, reading back", &RunUpdate, kErase + (kBlocks + 2) * kBlock + 2,
-       kErase + (kBlocks + 3) * kBlock},
-      {"update, last block read", &RunUpdate, kErase + 2 * kBlocks * kBlock - 1,
-       kErase + 2 * kBlocks * kBlock},
-      {"write", &WriteImageFile, 4 * kBlock + 2, 5 * kBlock},
-      {"verify", &VerifyImageFile, 7 * kBlock + 3, 8 * kBlock},
-      {"erase, blank check", &MassEraseWithBlankCheck, kErase + 3 * kBlock + 1, kErase + 4 * kBlock},
-      {"read", &ReadToDumpFile, 2 * kBlock + 1, 3 * kBlock},
-  };
-  for (const auto& [name, operation, stopAt, transfers] : cases) {
-    SCOPED_TRACE(name);
-    OpsRig rig;
-    ImageFile(rig);
-    SaveDump(rig);
-    std::atomic<bool> stop = false;
-    rig.context.stop = &stop;
-    std::size_t seen = 0;
-    rig.device.SetTraceSink([&](const TraceRecord& record) {
-      if (record.call == Call::BulkWrite || record.call == Call::BulkRead) stop = stop || ++seen == stopAt;
-    });
-    operation(rig.context);
-    EXPECT_EQ(rig.ui.messages, std::vector{Warning("Interrupted")});
-    EXPECT_EQ(TransferCount(rig.device.trace()), transfers);
-    EXPECT_EQ(CallsAfterLastTransfer(rig.device.trace()), std::vector{Call::ClosePipe});
-    EXPECT_FALSE(rig.device.exitedIsp());
-    EXPECT_FALSE(rig.library.loaded());
-    EXPECT_EQ(rig.ui.enableChanges, GuardHistory());
-    StagingGone(rig);
-  }
-}
 
 // An image path and checksum shown before the file is chosen.
 struct OpenFileCase {
