@@ -38,14 +38,7 @@ struct SweptOperation {
   std::vector<SentFrame> frames;                  // of the clean run
   std::function<bool(const OpsRig&)> cleanState;  // what the clean run left on the device and disk
   FailureTable failures;
-  bool closesPipe = true;
-  bool staged = false;
-  bool dumps = false;
 };
-
-void PrintTo(const SweptOperation& operation, std::ostream* out) {
-  *out << operation.name;
-}
 
 constexpr const char* kWriteFailure = "Write Failure !!";
 constexpr const char* kReadFailure = "Read Failure !!";
@@ -73,6 +66,20 @@ const FailureTable kUpdateFailures = Merge({kEraseFailures,
                                             {{{OpFinish, Role::Frame}, kFlashWriteFailure},
                                              {{OpReadProtect, Role::Frame}, kProtectFailure},
                                              {{OpExitIsp, Role::Frame}, kFlashWriteFailure}}});
+
+// The frames of `opcode` at 0, L, 2L, ... below `imageSize`.
+std::vector<SentFrame> BlockFrames(std::uint8_t opcode, std::uint32_t imageSize, std::uint32_t blockLength) {
+  std::vector<SentFrame> frames;
+  for (std::uint32_t address = 0; address < imageSize; address += blockLength)
+    frames.push_back({opcode, address});
+  return frames;
+}
+
+std::vector<SentFrame> Concat(std::vector<std::vector<SentFrame>> parts) {
+  std::vector<SentFrame> all;
+  for (auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
 
 std::vector<SentFrame> UpdateFrames(std::uint32_t size, std::uint32_t block, bool protect) {
   std::vector<SentFrame> tail = {{OpFinish, 0}};
@@ -127,15 +134,14 @@ void UseImageFile(OpsRig& rig) {
   rig.SelectImagePath(path);
 }
 
-const std::vector<SweptOperation>& Operations() {
-  // clang-format off
-  static const std::vector<SweptOperation> operations = {
+// clang-format off
+const std::vector<SweptOperation> kOperations = {
       {"Update64KiB", "ZB29K702", &RunUpdate, [](OpsRig&) {}, {Info("Auto Command Succeeded !!")},
          "take take show take off show message on show", UpdateFrames(0x10000, 64, false), UpdatedInFull,
-         kUpdateFailures, true, true},
+         kUpdateFailures},
       {"Update16KiBProtected", "ZB4420", &RunUpdate, [](OpsRig& rig) { rig.image.bytes[0x4000 - 5] = 0; },
          {Info("Auto Command Succeeded !!")}, "take take show take off show message on show",
-         UpdateFrames(0x4000, 32, true), UpdatedAndProtected, kUpdateFailures, true, true},
+         UpdateFrames(0x4000, 32, true), UpdatedAndProtected, kUpdateFailures},
       {"MassErase", "ZB29K702", &MassEraseWithBlankCheck,
          [](OpsRig& rig) { rig.device.flash().assign(0x10000, 0x12); },
          {Info("Mass Erase Command Succeeded !")}, "take show off message on",
@@ -161,17 +167,15 @@ const std::vector<SweptOperation>& Operations() {
          {Info("Read Command Succeeded !!"), Info("Download Completed !")}, "show off save take message message on",
          BlockFrames(OpReadBlock, 0x4000, 32),
          [](const OpsRig& rig) { return FileBytes(rig.temp->Path("d.dmp")) == rig.device.flash(); },
-         kReadBlockFailures, true, false, true},
+         kReadBlockFailures},
       {"ReadProtect", "", &ReadProtect, [](OpsRig&) {}, {Info("Read Protect Command Succeeded !")}, "message",
          {{OpReadProtect, 0}}, [](const OpsRig& rig) { return rig.device.readProtected(); },
          {{{OpReadProtect, Role::Frame}, kProtectFailure}}},
       {"ExitIsp", "", &ExitIsp, [](OpsRig&) {}, {Info("EXIT ISP Successfull !!")}, "message reconnect",
          {{OpExitIsp, 0}}, [](const OpsRig& rig) { return rig.device.exitedIsp(); },
-         {{{OpExitIsp, Role::Frame}, kFlashWriteFailure}}, false},
-  };
-  // clang-format on
-  return operations;
-}
+         {{{OpExitIsp, Role::Frame}, kFlashWriteFailure}}},
+};
+// clang-format on
 
 // The step of every transfer of a trace, in order.
 std::vector<Step> Steps(const Trace& trace) {
@@ -255,7 +259,7 @@ class FaultSweep : public ::testing::TestWithParam<SweptOperation> {
     if (rig.ui.enableChanges != (guarded ? GuardHistory() : std::vector<EnableChange>{}))
       problems << " enabling";
     problems << Released(rig);
-    if (GetParam().dumps &&
+    if (GetParam().run == &ReadToDumpFile &&
         fs::file_size(rig.temp->Path("d.dmp")) != AcceptedBlocksBefore(lastTransfer) * blockLength_)
       problems << " dump of " << fs::file_size(rig.temp->Path("d.dmp")) << " bytes";
     return problems.str();
@@ -264,12 +268,14 @@ class FaultSweep : public ::testing::TestWithParam<SweptOperation> {
   std::string Released(const OpsRig& rig) const {
     const SweptOperation& operation = GetParam();
     std::ostringstream problems;
-    const std::vector<Call> closing =
-        operation.closesPipe ? std::vector{Call::ClosePipe} : std::vector<Call>{};
-    if (CallsAfterLastTransfer(rig.device.trace()) != closing) problems << " calls after the last transfer";
+    // Exit ISP alone leaves the pipe open.
+    const bool closesPipe = operation.run != &ExitIsp;
+    if (CallsAfterLastTransfer(rig.device.trace()) !=
+        (closesPipe ? std::vector{Call::ClosePipe} : std::vector<Call>{}))
+      problems << " calls after the last transfer";
     if (rig.library.loaded() || sim::InProcessLibrary::CallsWhileUnloaded() != 0) problems << " library";
-    if (rig.device.pipeOpen() == operation.closesPipe) problems << " pipe";
-    if (operation.staged && fs::exists(rig.context.staging.folder)) problems << " staging left";
+    if (rig.device.pipeOpen() == closesPipe) problems << " pipe";
+    if (operation.run == &RunUpdate && fs::exists(rig.context.staging.folder)) problems << " staging left";
     return problems.str();
   }
 
@@ -322,7 +328,7 @@ TEST_P(FaultSweep, EachTransferFailingOrComingShortAndEachProgramStatusRefusedIn
   Sweep(refuse, status, kFlashWriteFailure);
 }
 
-INSTANTIATE_TEST_SUITE_P(DeviceOperations, FaultSweep, ::testing::ValuesIn(Operations()),
+INSTANTIATE_TEST_SUITE_P(DeviceOperations, FaultSweep, ::testing::ValuesIn(kOperations),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -150,19 +150,6 @@ std::vector<SentFrame> SentFrames(const Trace& trace) {
   return frames;
 }
 
-std::vector<SentFrame> BlockFrames(std::uint8_t opcode, std::uint32_t imageSize, std::uint32_t blockLength) {
-  std::vector<SentFrame> frames;
-  for (std::uint32_t address = 0; address < imageSize; address += blockLength)
-    frames.push_back({opcode, address});
-  return frames;
-}
-
-std::vector<SentFrame> Concat(std::vector<std::vector<SentFrame>> parts) {
-  std::vector<SentFrame> all;
-  for (auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
-
 std::size_t TransferCount(const Trace& trace) {
   return static_cast<std::size_t>(std::count_if(trace.begin(), trace.end(), IsTransfer));
 }

@@ -169,9 +169,6 @@ using Call = TraceRecord::Call;
 
 // Every 10-byte bulk write, sent whole or not.
 std::vector<SentFrame> SentFrames(const Trace& trace);
-// The frames of `opcode` at 0, L, 2L, ... below `imageSize`.
-std::vector<SentFrame> BlockFrames(std::uint8_t opcode, std::uint32_t imageSize, std::uint32_t blockLength);
-std::vector<SentFrame> Concat(std::vector<std::vector<SentFrame>> parts);
 std::size_t TransferCount(const Trace& trace);
 std::vector<Call> Calls(const Trace& trace);
 // The calls after the last bulk transfer (all calls when there was none).
