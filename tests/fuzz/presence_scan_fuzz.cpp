@@ -44,9 +44,7 @@ class TopologyReader {
     if (const std::uint16_t failing = Le16(); failing != kNoFailure) topology_.FailRequestNumber(failing);
     for (int index = 0; index < kControllerSlots; ++index) {
       if ((controllers >> index & 1) == 0) continue;
-      const char16_t digits[] = {static_cast<char16_t>(u'0' + index / 10),
-                                 static_cast<char16_t>(u'0' + index % 10), 0};
-      ReadHub(topology_.AddController(index, u"ROOT#" + std::u16string(digits)), 1);
+      ReadHub(topology_.AddController(index), 1);
     }
     return answering_;
   }

@@ -172,13 +172,15 @@ TEST(IntelHex, RefusesAFaultyFileAtTheLineOfTheFault) {
   // clang-format on
 }
 
-// The digits of `bytes` and of their checksum: what makes the sum 0 for Intel HEX, 0xFF for S-records.
-std::string Digits(Bytes bytes, std::uint8_t sum) {
+// A record: `text`, then the digits of `bytes` and of their checksum, which makes the sum 0 for Intel
+// HEX, 0xFF for S-records.
+std::string Record(std::string text, Bytes bytes, std::uint8_t sum) {
   bytes.push_back(static_cast<std::uint8_t>(sum - std::accumulate(bytes.begin(), bytes.end(), 0u)));
-  std::string digits;
-  for (const std::uint8_t byte : bytes)
-    digits += {"0123456789ABCDEF"[byte >> 4], "0123456789ABCDEF"[byte & 15]};
-  return digits;
+  for (const std::uint8_t byte : bytes) {
+    text.push_back("0123456789ABCDEF"[byte >> 4]);
+    text.push_back("0123456789ABCDEF"[byte & 15]);
+  }
+  return text;
 }
 
 // The longest records each format has: 255 data bytes in Intel HEX, 252 in an S1 record.
@@ -188,7 +190,7 @@ TEST(LongestRecords, AreDecodedWhole) {
   Bytes hex = {0xFF, 0x00, 0x01, 0x00}, s1 = {0xFF, 0x00, 0x01};
   hex.insert(hex.end(), data.begin(), data.end());
   s1.insert(s1.end(), data.begin(), data.end() - 3);
-  const std::string hexFile = ":" + Digits(hex, 0) + "\n:00000001FF\n", s1File = "S1" + Digits(s1, 0xFF);
+  const std::string hexFile = Record(":", hex, 0).append("\n:00000001FF\n"), s1File = Record("S1", s1, 0xFF);
   ExpectDecoded({{hexFile, 0x100, {{1, data}}}}, ImageFormat::IntelHex);
   ExpectDecoded({{s1File, 0x100, {{1, Bytes(data.begin(), data.end() - 3)}}}}, ImageFormat::SRecord);
 }

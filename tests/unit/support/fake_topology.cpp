@@ -120,8 +120,8 @@ FakeHub& FakeHub::AddHub() {
   return hub;
 }
 
-FakeHub& FakeTopology::AddController(int index, std::u16string rootHubName) {
-  FakeHub& root = NewHub(rootHubName.empty() ? Widened("ROOT_HUB#" + std::to_string(index)) : rootHubName);
+FakeHub& FakeTopology::AddController(int index) {
+  FakeHub& root = NewHub(Widened("ROOT_HUB#" + std::to_string(index)));
   const std::string name = "HCD" + std::to_string(index);
   nodes_[name] = Node{name, &root, true};
   return root;

@@ -78,8 +78,8 @@ struct FakeIoControl {
 
 class FakeTopology final : public HubDriver {
  public:
-  // A host controller "\\.\HCD<index>" and its root hub, named "ROOT_HUB#<index>" unless named here.
-  FakeHub& AddController(int index, std::u16string rootHubName = {});
+  // A host controller "\\.\HCD<index>" and its root hub "ROOT_HUB#<index>".
+  FakeHub& AddController(int index);
   // A hub that nothing reports yet, named "HUB#0001", "HUB#0002"... unless named here.
   FakeHub& NewHub(std::u16string hubName = {});
 
