@@ -18,7 +18,6 @@ namespace {
 
 using ::testing::UnorderedElementsAre;
 
-constexpr std::size_t kStateHeaderLength = 14;  // of the simulator library's state file
 constexpr char kPermissionText[] =
     "No permission to open 1 USB device: install the udev rule 60-hnx-update.rules (packaging/) and plug the "
     "device in again.";
@@ -40,24 +39,6 @@ std::vector<std::uint8_t> SmallFlashUpdatedWith(std::vector<std::uint8_t> image)
   image.resize(0x4000);
   std::fill(image.end() - 5, image.end(), 0xFF);
   return image;
-}
-
-// The opcodes of the command frames that the device took whole.
-std::vector<std::string> FrameOpcodes(const std::vector<std::string>& trace) {
-  std::vector<std::string> opcodes;
-  for (const std::string& line : trace)
-    if (line.rfind("write 10 10 1 ", 0) == 0) opcodes.push_back(line.substr(14, 2));
-  return opcodes;
-}
-
-// Waits until the file holds `lines` lines.
-bool WaitForLines(const std::string& path, std::size_t lines) {
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (FileLines(path).size() < lines) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
 }
 
 class UsbCliTest : public ProgramTest {
@@ -83,6 +64,7 @@ TEST_F(UsbCliTest, UpdateProgramsTheEmbeddedImageLogsEveryTransferAndReleasesThe
   EXPECT_EQ(device.counts().releases, 1u);
   // No driver was bound, so none is attached at the end.
   EXPECT_EQ(device.counts().reattaches, 0u);
+  EXPECT_THAT(Left(), ElementsAre("err", "image.bin", "out", "transfers.log"));  // nothing staged or else
 }
 
 // Each kind of exchange through libusb (an update's erase, programs, reads, finish and exit; a read; a
@@ -110,8 +92,7 @@ TEST_F(UsbCliTest, EveryCommandMakesTheSameTransfersAsThroughTheLibrary) {
     EXPECT_EQ(overUsb.out, overLibrary.out);
     EXPECT_EQ(overUsb.err, overLibrary.err);
     EXPECT_EQ(device.TraceLines(), FileLines(libraryTrace));
-    const std::vector<std::uint8_t> saved = FileBytes(state);
-    EXPECT_EQ(device.Flash(), std::vector(saved.begin() + kStateHeaderLength, saved.end()));
+    EXPECT_EQ(device.Flash(), StateFlash(state));
   }
   EXPECT_EQ(FileBytes(temp_.Path("flash.dmp")), SmallFlashUpdatedWith(pattern_));
   // Exit ISP leaves the pipe open: the interface is not released, the device only closed.
@@ -129,43 +110,37 @@ struct BusCase {
   std::set<std::string> claimed;
 };
 
-const ScriptedDeviceSetup kOneDevice[] = {Device("1-3")};
-const ScriptedDeviceSetup kBesideForeign[] = {Device("1-1", Kind::Foreign), Device("1-2"),
-                                              Device("2-1", Kind::Foreign)};
-const ScriptedDeviceSetup kTwoDevices[] = {Device("1-3"), Device("1-4.2")};
+const std::vector<ScriptedDeviceSetup> kOneDevice = {Device("1-3")},
+                                       kTwoDevices = {Device("1-3"), Device("1-4.2")};
+const std::vector<ScriptedDeviceSetup> kBesideForeign = {Device("1-1", Kind::Foreign), Device("1-2"),
+                                                         Device("2-1", Kind::Foreign)};
 const std::string kBadPortPath = "--device takes BUS-PORT[.PORT...] as lsusb -t shows it, e.g. 1-4.2, not ";
 
 // clang-format off
 const BusCase kBusCases[] = {
-    {"ForeignDevicesAreNotListed", {std::begin(kBesideForeign), std::end(kBesideForeign)}, {"list"}, 0,
+    {"ForeignDevicesAreNotListed", kBesideForeign, {"list"}, 0,
      {"1-2: bus 1, port 2, 12 Mbit/s", "1 device attached", "ZB44xx Found !"}, {}, {}},
-    {"ForeignDevicesAreNotTouched", {std::begin(kBesideForeign), std::end(kBesideForeign)}, {"exit-isp"}, 0,
-     {kExited}, {}, {"1-2"}},
+    {"ForeignDevicesAreNotTouched", kBesideForeign, {"exit-isp"}, 0, {kExited}, {}, {"1-2"}},
     {"ListInJsonGivesOneObjectPerDeviceThenTheResult", {{.location = "3-1.4.2", .speed = "480"}, Device("1-7")},
      {"--progress", "json", "list"}, 0,
      {"1-7: bus 1, port 7, 12 Mbit/s", "3-1.4.2: bus 3, port 1.4.2, 480 Mbit/s", "2 devices attached", "ZB44xx Found !"},
      {R"({"device":"1-7","bus":1,"port":"7","speed":"12 Mbit/s"})",
       R"({"device":"3-1.4.2","bus":3,"port":"1.4.2","speed":"480 Mbit/s"})", R"({"result":"ZB44xx Found !","code":0})"},
      {}},
-    {"SeveralDevicesWithoutAChoice", {std::begin(kTwoDevices), std::end(kTwoDevices)}, {"update"}, 64, {},
+    {"SeveralDevicesWithoutAChoice", kTwoDevices, {"update"}, 64, {},
      {"1-3: bus 1, port 3, 12 Mbit/s", "1-4.2: bus 1, port 4.2, 12 Mbit/s",
       "2 devices attached: choose one with --device or every one with --all."}, {}},
-    {"DeviceChoosesOneByItsPortPath", {std::begin(kTwoDevices), std::end(kTwoDevices)},
-     {"--device", "1-4.2", "exit-isp"}, 0, {kExited}, {}, {"1-4.2"}},
-    {"DeviceNotAPortPath", {std::begin(kOneDevice), std::end(kOneDevice)}, {"--device", "1.4", "erase"}, 64, {},
-     {kBadPortPath + "1.4"}, {}},
-    {"DevicePortZero", {std::begin(kOneDevice), std::end(kOneDevice)}, {"--device", "1-0", "erase"}, 64, {},
-     {kBadPortPath + "1-0"}, {}},
-    {"DevicePortBeyond255", {std::begin(kOneDevice), std::end(kOneDevice)}, {"--device", "1-256", "erase"}, 64, {},
-     {kBadPortPath + "1-256"}, {}},
-    {"DeviceNobodyThere", {std::begin(kOneDevice), std::end(kOneDevice)}, {"--device", "1-9", "erase"}, 69, {},
-     {"Can't find the device!"}, {}},
-    {"DeviceWithALibrary", {std::begin(kOneDevice), std::end(kOneDevice)},
-     {"--library", HNX_SIM_LIBRARY, "--device", "1-3", "erase"}, 64, {},
+    {"DeviceChoosesOneByItsPortPath", kTwoDevices, {"--device", "1-4.2", "exit-isp"}, 0, {kExited}, {},
+     {"1-4.2"}},
+    {"DeviceNotAPortPath", kOneDevice, {"--device", "1.4", "erase"}, 64, {}, {kBadPortPath + "1.4"}, {}},
+    {"DevicePortZero", kOneDevice, {"--device", "1-0", "erase"}, 64, {}, {kBadPortPath + "1-0"}, {}},
+    {"DevicePortBeyond255", kOneDevice, {"--device", "1-256", "erase"}, 64, {}, {kBadPortPath + "1-256"}, {}},
+    {"DeviceNobodyThere", kOneDevice, {"--device", "1-9", "erase"}, 69, {}, {"Can't find the device!"}, {}},
+    {"DeviceWithALibrary", kOneDevice, {"--library", HNX_SIM_LIBRARY, "--device", "1-3", "erase"}, 64, {},
      {"--device, --all and --station choose among the system's USB devices; a transfer library has one."}, {}},
-    {"AllAndDevice", {std::begin(kOneDevice), std::end(kOneDevice)}, {"--all", "--device", "1-3", "erase"}, 64, {},
+    {"AllAndDevice", kOneDevice, {"--all", "--device", "1-3", "erase"}, 64, {},
      {"--device excludes --all", "Run with --help for more information."}, {}},
-    {"AllIntoOneFile", {std::begin(kOneDevice), std::end(kOneDevice)}, {"--all", "read", "flash.dmp"}, 64, {},
+    {"AllIntoOneFile", kOneDevice, {"--all", "read", "flash.dmp"}, 64, {},
      {"read writes one file: choose one device with --device."}, {}},
     {"NoPermissionIsNamedWithTheUdevRule", {Device("1-2", Kind::NoPermission)}, {"erase"}, 69, {},
      {kPermissionText}, {}},
@@ -218,8 +193,8 @@ TEST_F(UsbCliTest, AllRunsTheDevicesAtOnceEachWithItsOwnLogAndEndsWithTheFirstFa
   ScriptedDevice& empty = usb_.Add(NearMiss("1-6", u""));
   std::filesystem::create_directory(temp_.Path("logs.d"));
   const ProgramRun result =
-      Run({"--all", "--jobs", "3", "--progress", "json", "--log", temp_.Path("logs.d/field"), "--chip", "ZB4420",
-           "update", "--image", WriteFile("small.bin", PatternImage(0x4000))});
+      Run({"--all", "--jobs", "3", "--progress", "json", "--log", temp_.Path("logs.d/field"), "--chip",
+           "ZB4420", "update", "--image", WriteFile("small.bin", PatternImage(0x4000))});
   EXPECT_EQ(result.code, 1);
   EXPECT_THAT(result.out, UnorderedElementsAre("1-1: 16384 bytes programmed and verified in T s (R KiB/s)",
                                                "1-1: Auto Command Succeeded !!",
@@ -374,12 +349,12 @@ TEST_F(UsbCliTest, AStationNamesTheUdevRuleOncePerDeviceAndAsksAnUnreadyDeviceAg
 TEST_F(UsbCliTest, AStationsStagingTakesNoNameMadeInAdvance) {
   const std::string victim = WriteFile("victim.bin", std::string("keep"));
   RunningProgram station = StartStation({"--station", "--count", "2", "--chip", "ZB4420", "update"});
-  const std::string linked = temp_.Path("hnx-update-" + std::to_string(station.pid()) + "-1-1");
-  const std::string locked = temp_.Path("hnx-update-" + std::to_string(station.pid()) + "-1-2");
-  std::filesystem::create_directory(linked);
-  std::filesystem::create_symlink(victim, linked + "/b167h.bin");
-  std::filesystem::create_directory(locked);
-  std::filesystem::permissions(locked,
+  const std::string run = "hnx-update-" + std::to_string(station.pid());
+  const std::string linked = run + "-1-1", locked = run + "-1-2";
+  std::filesystem::create_directory(temp_.Path(linked));
+  std::filesystem::create_symlink(victim, temp_.Path(linked + "/b167h.bin"));
+  std::filesystem::create_directory(temp_.Path(locked));
+  std::filesystem::permissions(temp_.Path(locked),
                                std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   usb_.Add(Small(Device("1-1")));
   usb_.Add(Small(Device("1-2")));
@@ -387,12 +362,9 @@ TEST_F(UsbCliTest, AStationsStagingTakesNoNameMadeInAdvance) {
   EXPECT_EQ(result.code, 0);
   EXPECT_EQ(result.out.back(), "2 of 2 devices succeeded");
   EXPECT_EQ(FileBytes(victim), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
-  std::set<std::string> left;
-  for (const auto& entry : std::filesystem::directory_iterator(temp_.Path("")))
-    if (entry.path().filename().string().starts_with("hnx-update-")) left.insert(entry.path().string());
-  EXPECT_THAT(left, ElementsAre(linked, locked));
-  EXPECT_TRUE(std::filesystem::is_symlink(linked + "/b167h.bin"));
-  EXPECT_TRUE(std::filesystem::is_empty(locked));
+  EXPECT_THAT(Left(), ElementsAre("err", linked, locked, "image.bin", "out", "victim.bin"));
+  EXPECT_TRUE(std::filesystem::is_symlink(temp_.Path(linked + "/b167h.bin")));
+  EXPECT_TRUE(std::filesystem::is_empty(temp_.Path(locked)));
 }
 
 // How many threads the process runs and how many memory mappings it has.

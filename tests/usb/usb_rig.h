@@ -6,7 +6,9 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -43,6 +45,31 @@ inline ScriptedDeviceSetup Small(ScriptedDeviceSetup setup) {
 inline ScriptedDeviceSetup WithFaults(ScriptedDeviceSetup setup, const std::string& faults) {
   setup.faults = faults;
   return setup;
+}
+
+// The flash that the simulator library keeps in its state file, after the header ("HSIM", version, flash
+// size, block length, protection).
+inline std::vector<std::uint8_t> StateFlash(const std::string& path) {
+  const std::vector<std::uint8_t> state = FileBytes(path);
+  return state.size() < 14 ? state : std::vector(state.begin() + 14, state.end());
+}
+
+// The opcodes of the command frames that the device took whole: "write 10 10 1 <opcode> ...".
+inline std::vector<std::string> FrameOpcodes(const std::vector<std::string>& trace) {
+  std::vector<std::string> opcodes;
+  for (const std::string& line : trace)
+    if (line.starts_with("write 10 10 1 ")) opcodes.push_back(line.substr(14, 2));
+  return opcodes;
+}
+
+// Waits until the file holds `lines` lines.
+inline bool WaitForLines(const std::string& path, std::size_t lines) {
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (FileLines(path).size() < lines) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
 }
 
 // The lines headed by `device`, without the heading.
@@ -83,10 +110,17 @@ class ProgramTest : public ::testing::Test {
     return station;
   }
 
+  // The names of what the temporary folder holds.
+  std::set<std::string> Left() const {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(temp_.Path("")))
+      names.insert(entry.path().filename());
+    return names;
+  }
+
   // No run left its staging folder behind.
   void ExpectNoStaging() const {
-    for (const auto& entry : std::filesystem::directory_iterator(temp_.Path("")))
-      EXPECT_FALSE(entry.path().filename().string().starts_with("hnx-update-")) << entry.path();
+    for (const std::string& name : Left()) EXPECT_FALSE(name.starts_with("hnx-update-")) << name;
   }
 
   template <typename Bytes>
