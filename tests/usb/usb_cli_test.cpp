@@ -6,16 +6,16 @@
 
 #include <algorithm>
 #include <csignal>
+#include <map>
 #include <set>
 #include <thread>
-
-#include <nlohmann/json.hpp>
 
 #include "usb_rig.h"
 
 namespace hnx::test {
 namespace {
 
+using ::testing::Pair;
 using ::testing::UnorderedElementsAre;
 
 constexpr char kPermissionText[] =
@@ -181,7 +181,7 @@ INSTANTIATE_TEST_SUITE_P(Usb, UsbBus, ::testing::ValuesIn(kBusCases),
 // object of the JSON progress names its device, each device has a log of its own equal to its trace,
 // the failures do not stop the others, and the run ends with the code of the first failing device in
 // port-path order, whichever failed first: here the later port fails at once and the earlier one only
-// when it compares.
+// when it compares. Each device run leaves a record naming its device and serial number.
 TEST_F(UsbCliTest, AllRunsTheDevicesAtOnceEachWithItsOwnLogAndEndsWithTheFirstFailingDevicesCode) {
   std::vector<ScriptedDevice*> ours = {
       &usb_.Add(Small(OnTheWire(Device("1-1")))),
@@ -192,9 +192,10 @@ TEST_F(UsbCliTest, AllRunsTheDevicesAtOnceEachWithItsOwnLogAndEndsWithTheFirstFa
   ScriptedDevice& lower = usb_.Add(NearMiss("1-5", u"zb29k702"));
   ScriptedDevice& empty = usb_.Add(NearMiss("1-6", u""));
   std::filesystem::create_directory(temp_.Path("logs.d"));
+  const std::string image = WriteFile("small.bin", PatternImage(0x4000));
   const ProgramRun result =
-      Run({"--all", "--jobs", "3", "--progress", "json", "--log", temp_.Path("logs.d/field"), "--chip",
-           "ZB4420", "update", "--image", WriteFile("small.bin", PatternImage(0x4000))});
+      Run({"--all", "--jobs", "3", "--progress", "json", "--log", temp_.Path("logs.d/field"), "--record",
+           temp_.Path("records"), "--chip", "ZB4420", "update", "--image", image});
   EXPECT_EQ(result.code, 1);
   EXPECT_THAT(result.out, UnorderedElementsAre("1-1: 16384 bytes programmed and verified in T s (R KiB/s)",
                                                "1-1: Auto Command Succeeded !!",
@@ -216,7 +217,8 @@ TEST_F(UsbCliTest, AllRunsTheDevicesAtOnceEachWithItsOwnLogAndEndsWithTheFirstFa
   ASSERT_FALSE(objects.empty());
   EXPECT_EQ(objects.back(), nlohmann::json::parse(R"({"result":"2 of 4 devices succeeded","code":1})"));
   objects.pop_back();
-  EXPECT_EQ(objects.front().at("image").at("size"), 0x4000);  // the run's image comes first
+  EXPECT_EQ(objects.front(),
+            Json({{"image", {{"source", image}, {"size", 0x4000}, {"sha256", Sha256Sum(image)}}}}));
   objects.erase(objects.begin());
   for (const nlohmann::json& object : objects) {
     const std::string device = object.at("device");
@@ -239,6 +241,12 @@ TEST_F(UsbCliTest, AllRunsTheDevicesAtOnceEachWithItsOwnLogAndEndsWithTheFirstFa
     EXPECT_EQ(FileLines(temp_.Path("logs.d/field." + device->setup().location)), device->TraceLines());
     EXPECT_EQ(device->counts().claims, device->counts().releases);
   }
+  std::multimap<std::string, std::string> recorded;  // device: serial, code
+  for (const Json& record : JsonLines(temp_.Path("records")))
+    recorded.emplace(record.at("device"),
+                     record.at("serial").get<std::string>() + " " + record.at("code").dump());
+  EXPECT_THAT(recorded, ElementsAre(Pair("1-1", "S/1-1 0"), Pair("1-2", "S/1-2 1"),
+                                    Pair("1-3.1", "S/1-3.1 74"), Pair("2-1", "S/2-1 0")));
   EXPECT_EQ(ours[0]->Flash(), SmallFlashUpdatedWith(pattern_));
   EXPECT_EQ(ours[3]->Flash(), SmallFlashUpdatedWith(pattern_));
   for (ScriptedDevice* device : {&longer, &lower, &empty}) EXPECT_EQ(device->counts().claims, 0u);
@@ -265,9 +273,10 @@ TEST_F(UsbCliTest, BarWithSeveralDevicesRedrawsALiveLinePerRunningDevice) {
 
 // The station runs each device as it arrives, beside those still running, once per attachment: a
 // device left plugged after its run is not run again, one unplugged and plugged again is. Devices
-// whose identification only looks like ours are never touched.
+// whose identification only looks like ours are never touched. Each run leaves a record naming its device.
 TEST_F(UsbCliTest, StationRunsEachDeviceOncePerAttachment) {
-  RunningProgram station = StartStation({"--station", "--count", "3", "--chip", "ZB4420", "erase"});
+  RunningProgram station = StartStation(
+      {"--record", temp_.Path("records"), "--station", "--count", "3", "--chip", "ZB4420", "erase"});
   ScriptedDevice& first = usb_.Add(Small(Device("1-1")));
   ScriptedDevice& nearMiss = usb_.Add(NearMiss("1-3", u"ZB29K70"));
   ASSERT_TRUE(nearMiss.WaitUntil([](const auto& counts) { return counts.identifications > 0; }, kPatience));
@@ -290,6 +299,10 @@ TEST_F(UsbCliTest, StationRunsEachDeviceOncePerAttachment) {
   EXPECT_EQ(second.counts().claims, 1u);
   EXPECT_EQ(nearMiss.counts().claims, 0u);
   EXPECT_EQ(nearMiss.counts().bulkTransfers, 0u);
+  std::multimap<std::string, std::string> recorded;  // device: serial
+  for (const Json& record : JsonLines(temp_.Path("records")))
+    recorded.emplace(record.at("device"), record.at("serial"));
+  EXPECT_THAT(recorded, ElementsAre(Pair("1-1", "S/1-1"), Pair("1-1", "S/1-1"), Pair("1-2", "S/1-2")));
 }
 
 // A device that leaves while it waits for its place (--jobs 1) leaves the queue; plugged in again, it
@@ -436,7 +449,8 @@ TEST_F(UsbCliTest, AStationInterruptedWhileIdleEndsWithItsSummary) {
 }
 
 // Interrupted or hung up on, each running device ends the block under way and sends nothing after it
-// (no finish, no exit), releases its interface and its staging, and says so; the run exits 130.
+// (no finish, no exit), releases its interface and its staging, and says so, in its record too with
+// what had moved until then; the run exits 130.
 struct InterruptCase {
   const char* name;
   bool station;
@@ -453,12 +467,16 @@ TEST_P(UsbInterrupted, EveryRunningDeviceStopsAtABlockBoundaryAndIsReleased) {
   const bool station = GetParam().station;
   std::vector<ScriptedDevice*> devices = {&usb_.Add(OnTheWire(Device("1-1")))};
   if (station) devices.push_back(&usb_.Add(OnTheWire(Device("1-2"))));
-  RunningProgram program =
-      Start(station ? std::vector<std::string>{"--station", "update"} : std::vector<std::string>{"update"});
+  std::vector<std::string> args = {"--record", temp_.Path("records"), "update"};
+  if (station) args.insert(args.begin(), "--station");
+  RunningProgram program = Start(args);
   for (ScriptedDevice* device : devices) ASSERT_TRUE(device->WaitForTransfers(200, kPatience));
   program.Signal(GetParam().signal);
   const ProgramRun result = Masked(program.Wait());
   ASSERT_EQ(result.code, 130);
+  std::map<std::string, Json> records;  // by device
+  for (const Json& record : JsonLines(temp_.Path("records"))) records.emplace(record.at("device"), record);
+  EXPECT_EQ(records.size(), devices.size());
   if (station) {
     EXPECT_THAT(LinesOf(result.err, "1-1").back(), "Interrupted");
     EXPECT_THAT(LinesOf(result.err, "1-2").back(), "Interrupted");
@@ -477,6 +495,11 @@ TEST_P(UsbInterrupted, EveryRunningDeviceStopsAtABlockBoundaryAndIsReleased) {
     EXPECT_THAT(FrameOpcodes(trace), ::testing::Not(::testing::Contains("2F")));
     EXPECT_EQ(device->counts().claims, 1u);
     EXPECT_EQ(device->counts().releases, 1u);
+    const Json record = records.at(device->setup().location);
+    EXPECT_EQ(record.at("result"), "Interrupted");
+    EXPECT_EQ(record.at("code"), 130);
+    EXPECT_EQ(record.at("transfers"), MovedTransfers(trace));
+    EXPECT_GT(record.at("bytes"), 0);
   }
   ExpectNoStaging();
 }
