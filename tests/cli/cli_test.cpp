@@ -6,7 +6,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <thread>
 
 #include "../usb/usb_rig.h"
@@ -242,14 +241,11 @@ TEST_F(CliTest, AnInterruptWhileWaitingForTheDeviceSendsItNothing) {
 TEST_F(CliTest, JsonProgressIsOneObjectPerLineEndingWithTheResult) {
   const ProgramRun result = Run("--library {lib} --progress json erase");
   EXPECT_EQ(result.code, 0);
-  const std::regex progress(R"re(\{"phase":"(erase|program|read)","done":\d+,"total":\d+\})re");
-  ASSERT_EQ(result.err.size(), 1 + 1025 + 1u);
-  EXPECT_EQ(result.err.front(), R"({"phase":"erase","done":1,"total":1})");
-  EXPECT_EQ(result.err[1], R"({"phase":"read","done":0,"total":65536})");
-  EXPECT_EQ(result.err[1025], R"({"phase":"read","done":65536,"total":65536})");
-  for (std::size_t i = 0; i + 1 < result.err.size(); ++i)
-    EXPECT_TRUE(std::regex_match(result.err[i], progress)) << i;
-  EXPECT_EQ(result.err.back(), R"({"result":"Mass Erase Command Succeeded !","code":0})");
+  std::vector<std::string> progress = {R"({"phase":"erase","done":1,"total":1})"};
+  for (int done = 0; done <= 0x10000; done += 64)
+    progress.push_back(R"({"phase":"read","done":)" + std::to_string(done) + R"(,"total":65536})");
+  progress.push_back(R"({"result":"Mass Erase Command Succeeded !","code":0})");
+  EXPECT_EQ(result.err, progress);
   EXPECT_THAT(result.out, ElementsAre("65536 bytes erased and checked blank in T s (R KiB/s)",
                                       "Mass Erase Command Succeeded !"));
 }
