@@ -79,12 +79,10 @@ TEST_F(UsbCliTest, EveryCommandMakesTheSameTransfersAsThroughTheLibrary) {
     SCOPED_TRACE(command.front());
     device.ClearTrace();
     std::filesystem::remove(libraryTrace);
-    std::vector<std::string> overUsbArgs = {"--chip", "ZB4420"};
-    overUsbArgs.insert(overUsbArgs.end(), command.begin(), command.end());
-    const ProgramRun overUsb = Run(overUsbArgs);
-    std::vector<std::string> withLibrary = {"--library", HNX_SIM_LIBRARY};
-    withLibrary.insert(withLibrary.end(), overUsbArgs.begin(), overUsbArgs.end());
-    const ProgramRun overLibrary = Run(withLibrary, simulator);
+    std::vector<std::string> args = {"--library", HNX_SIM_LIBRARY, "--chip", "ZB4420"};
+    args.insert(args.end(), command.begin(), command.end());
+    const ProgramRun overLibrary = Run(args, simulator);
+    const ProgramRun overUsb = Run({args.begin() + 2, args.end()});  // the last to write the dump
     EXPECT_EQ(overUsb.code, 0);
     EXPECT_EQ(overUsb.code, overLibrary.code);
     EXPECT_EQ(overUsb.out, overLibrary.out);
