@@ -145,6 +145,14 @@ const BusCase kBusCases[] = {
     {"ADeviceThatCanBeOpenedIsUsedBesideOneThatCannot", {Device("1-2", Kind::NoPermission), Device("1-3")},
      {"exit-isp"}, 0, {kExited}, {}, {"1-3"}},
     {"NoDeviceAtAllIsNoDevice", {Device("1-1", Kind::Foreign)}, {"erase"}, 69, {}, {"Can't find the device!"}, {}},
+    // A record that cannot be written is a line of its own naming the file; the device's outcome line is as
+    // before, and the exit code says 74 unless the run had failed already.
+    {"RecordThatCannotBeWritten", {Small(Device("1-1"))}, {"--record", "/dev/full", "--chip", "ZB4420", "erase"},
+     74, {"16384 bytes erased and checked blank in T s (R KiB/s)", "Mass Erase Command Succeeded !"},
+     {"Can't write the record file /dev/full: No space left on device"}, {"1-1"}},
+    {"RecordThatCannotBeWrittenOfARefusal", {Small(Device("1-1"))},
+     {"--record", "/dev/full", "--chip", "ZB4420", "verify", "absent.bin"}, 66, {},
+     {"Can't write the record file /dev/full: No space left on device", "Open file error !!"}, {}},
 };
 // clang-format on
 

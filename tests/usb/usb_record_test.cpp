@@ -153,22 +153,6 @@ TEST_F(UsbRecordTest, TwoProgramsAppendingAtOnceLoseAndMixNoRecord) {
   EXPECT_EQ(devices["b"].size(), 100u);
 }
 
-// A record that cannot be written is a line of its own naming the file; the device's outcome line
-// is as before, and the exit code says 74 unless the run had failed already.
-TEST_F(UsbRecordTest, ARecordThatCannotBeWrittenIsReportedAndIsExitCode74UnlessTheRunFailed) {
-  usb_.Add(Small(Device("1-1")));
-  const ProgramRun erased = Run({"--record", "/dev/full", "--chip", "ZB4420", "erase"});
-  EXPECT_EQ(erased.code, 74);
-  EXPECT_THAT(erased.err, ElementsAre("Can't write the record file /dev/full: No space left on device"));
-  EXPECT_EQ(erased.out.back(), "Mass Erase Command Succeeded !");
-
-  const ProgramRun refused =
-      Run({"--record", "/dev/full", "--chip", "ZB4420", "verify", temp_.Path("absent.bin")});
-  EXPECT_EQ(refused.code, 66);
-  EXPECT_THAT(refused.err, ElementsAre("Can't write the record file /dev/full: No space left on device",
-                                       "Open file error !!"));
-}
-
 // The embedded image's size and hash: --version tells them, and JSON progress gives the run's image
 // first, before it looks for a device.
 TEST_F(UsbRecordTest, VersionAndJsonProgressGiveTheImagesHash) {
