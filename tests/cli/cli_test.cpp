@@ -1,22 +1,17 @@
 // hnx-update run as a script runs it: its exit code, its lines on standard output and standard
 // error, the simulated device's flash and trace, and the files it leaves.
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <thread>
 
 #include "../usb/usb_rig.h"
 
 namespace hnx::test {
 namespace {
-
-constexpr std::size_t kStateHeaderLength = 14;  // "HSIM", version, flash size, block length, protection
 
 // Whether the process holds a signal that no thread has taken yet.
 bool SignalPending(pid_t pid) {
@@ -26,6 +21,17 @@ bool SignalPending(pid_t pid) {
         line.find_first_not_of("0", line.find_first_not_of(" \t", 7)) != std::string::npos)
       return true;
   return false;
+}
+
+// The opcodes of the command frames in a trace, a run of one opcode as "2A*1024".
+std::string FrameRuns(const std::vector<std::string>& trace) {
+  const std::vector<std::string> opcodes = FrameOpcodes(trace);
+  std::string runs;
+  for (std::size_t at = 0, length; at < opcodes.size(); at += length) {
+    for (length = 1; at + length < opcodes.size() && opcodes[at + length] == opcodes[at];) ++length;
+    runs += (at == 0 ? "" : " ") + opcodes[at] + (length > 1 ? "*" + std::to_string(length) : "");
+  }
+  return runs;
 }
 
 class CliTest : public ProgramTest {
@@ -56,99 +62,111 @@ class CliTest : public ProgramTest {
     return Masked(Start({"/bin/sh", "-c", "exec '" HNX_CLI_PROGRAM "' " + commandLine}, faults).Wait());
   }
 
-  // Waits until the device's trace holds `lines` lines.
-  void AwaitTrace(std::size_t lines) const {
-    while (TraceFile().size() < lines) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-
-  std::vector<std::uint8_t> Flash() const {
-    const std::vector<std::uint8_t> state = FileBytes(state_);
-    return state.size() < kStateHeaderLength ? state
-                                             : std::vector(state.begin() + kStateHeaderLength, state.end());
-  }
   std::vector<std::string> TraceFile() const { return FileLines(trace_); }
   void ForgetTrace() const { std::filesystem::remove(trace_); }
-  // The lines of the trace that are command frames: "write 10 10 1 <opcode> ...".
-  std::vector<std::string> FrameOpcodes() const {
-    std::vector<std::string> opcodes;
-    for (const std::string& line : TraceFile())
-      if (line.rfind("write 10 10 1 ", 0) == 0) opcodes.push_back(line.substr(14, 2));
-    return opcodes;
-  }
 
   std::string state_ = temp_.Path("device.state");
   std::string trace_ = temp_.Path("device.trace");
-  std::vector<std::uint8_t> pattern_ = PatternImage(0x10000);
-  std::string image_ = WriteFile("image.bin", pattern_);
+  std::string image_ = WriteFile("image.bin", PatternImage(0x10000));
   std::string short_ = WriteFile("short.bin", std::string(100, 0x11));
-  std::string hex_ = WriteFile("first-byte.hex", std::string(":0100000000FF\n:00000001FF\n"));
-  std::string badHex_ = WriteFile("bad.hex", std::string(":0100000000FF\n:0100010000FF\n:00000001FF\n"));
 };
 
-struct ExitCase {
+// One command line: its exit code, its lines (a failure's on standard error, the outcome last) and the
+// command frames that reached the device.
+struct RunCase {
   const char* name;
   const char* args;
   const char* faults;
   int code;
-  std::vector<std::string> err;  // the final line last
+  std::vector<std::string> out, err;
+  const char* frames;
 };
 
-// Each exit code, from a real run; a failure's lines are on standard error, the outcome last.
 // clang-format off
-const ExitCase kExitCases[] = {
-    {"VerifyMismatch", "--library {lib} verify {image}", "", 1,
-     {"first difference at 0x00000000: expected 0x01, read 0xFF", "65536 bytes moved in T s (R KiB/s)",
-      "Verify Failure !!"}},
-    {"BlankCheckFails", "--library {lib} erase", "stuck=0x1234:0xFE", 1,
+const RunCase kRunCases[] = {
+    {"Read", "--library {lib} read {temp}/flash.dmp", "", 0,
+     {"Read Command Succeeded !!", "65536 bytes read in T s (R KiB/s)", "Download Completed !"}, {}, "2A*1024"},
+    {"QuietKeepsOnlyTheOutcome", "--library {lib} -q read {temp}/flash.dmp", "", 0, {"Download Completed !"}, {},
+     "2A*1024"},
+    {"VerifyOnlyReads", "--library {lib} verify {temp}/blank.bin", "", 0,
+     {"65536 bytes verified in T s (R KiB/s)", "Verify Command Succeeded !!"}, {}, "2A*1024 2F"},
+    {"ListCountsTheDevice", "--library {lib} list", "", 0, {"1 device attached", "ZB44xx Found !"}, {}, ""},
+    {"ImageOf64MiBIsARawBinary", "--library {lib} write {temp}/64MiB.bin", "", 0,
+     {"65536 bytes programmed in T s (R KiB/s)", "Write Command Succeeded !"}, {}, "28*1024"},
+    {"VerifyMismatchOfIntelHexWithItsGapsErased", "--library {lib} verify {temp}/second-byte.hex", "", 1, {},
+     {"first difference at 0x00000001: expected 0x00, read 0xFF", "65536 bytes moved in T s (R KiB/s)",
+      "Verify Failure !!"}, "2A*1024"},
+    {"BlankCheckFails", "--library {lib} erase", "stuck=0x1234:0xFE", 1, {},
      {"first difference at 0x00001234: expected 0xFF, read 0xFE", "4608 bytes moved in T s (R KiB/s)",
-      "Mass Erase Failure !!"}},
-    {"UnknownCommand", "--library {lib} frobnicate", "", 64,
-     {"A subcommand is required", "Run with --help for more information."}},
+      "Mass Erase Failure !!"}, "25 2A*73"},
+    {"UnknownCommand", "--library {lib} frobnicate", "", 64, {},
+     {"A subcommand is required", "Run with --help for more information."}, ""},
     {"HashNotHex", "--library {lib} --expect-sha256 000000000000000000000000000000000000000000000000000000000000000g"
-                   " erase", "", 64,
+                   " erase", "", 64, {},
      {"--expect-sha256: a SHA-256 is 64 hexadecimal digits: "
       "000000000000000000000000000000000000000000000000000000000000000g",
-      "Run with --help for more information."}},
-    {"ShortImage", "--library {lib} write {short}", "", 65,
-     {"{short}: the file holds 100 bytes; the chip needs 65536", "Program file read Failed !!"}},
-    {"BadHexChecksum", "--library {lib} write {temp}/bad.hex", "", 65,
-     {"{temp}/bad.hex:2: bad checksum", "Program file read Failed !!"}},
-    {"UnknownChip", "--library {lib} --chip ZB9999 erase", "", 65, {"IC Type Error!!"}},
-    {"NoChip", "--library {lib} --chip '' erase", "", 65, {"Please select the ic type!"}},
-    {"MissingImage", "--library {lib} verify {temp}/absent.bin", "", 66, {"Open file error !!"}},
-    {"ImageIsAFolder", "--library {lib} verify {temp}", "", 66, {"Open file error !!"}},
-    {"LibraryNotLoadable", "--library {temp}/none.so erase", "", 69,
-     {"Can't load the transfer library {temp}/none.so", "Can't find the device!"}},
-    {"OpenTimesOut", "--library {lib} --wait 1 update", "open-fail=always", 69,
-     {"Time Out !! Please check device and try again."}},
-    {"BlockNotSent", "--library {lib} write {image}", "fail-transfer=2", 74, {"Flash Write Failure !!"}},
-    {"LogNotCreated", "--library {lib} --log {temp}/absent/transfers.log erase", "", 74,
-     {"Can't write the log file {temp}/absent/transfers.log !!"}},
-    {"DumpNotCreated", "--library {lib} read {temp}/absent/flash.dmp", "", 74, {"Open file error !!"}},
+      "Run with --help for more information."}, ""},
+    {"ShortImage", "--library {lib} write {short}", "", 65, {},
+     {"{short}: the file holds 100 bytes; the chip needs 65536", "Program file read Failed !!"}, ""},
+    {"BadHexChecksum", "--library {lib} write {temp}/bad.hex", "", 65, {},
+     {"{temp}/bad.hex:2: bad checksum", "Program file read Failed !!"}, ""},
+    // One of gigabytes once took the memory and aborted: one that large is refused before it is read.
+    {"ImageBeyond64MiB", "--library {lib} write {temp}/over64MiB.bin", "", 65, {},
+     {"{temp}/over64MiB.bin: larger than 64 MiB, more than any chip's image even as text",
+      "Program file read Failed !!"}, ""},
+    {"UnknownChip", "--library {lib} --chip ZB9999 erase", "", 65, {}, {"IC Type Error!!"}, ""},
+    {"NoChip", "--library {lib} --chip '' erase", "", 65, {}, {"Please select the ic type!"}, ""},
+    {"MissingImage", "--library {lib} verify {temp}/absent.bin", "", 66, {}, {"Open file error !!"}, ""},
+    {"ImageIsAFolder", "--library {lib} verify {temp}", "", 66, {}, {"Open file error !!"}, ""},
+    {"LibraryNotLoadable", "--library {temp}/none.so erase", "", 69, {},
+     {"Can't load the transfer library {temp}/none.so", "Can't find the device!"}, ""},
+    {"OpenTimesOut", "--library {lib} --wait 1 update", "open-fail=always", 69, {},
+     {"Time Out !! Please check device and try again."}, ""},
+    {"BlockNotSent", "--library {lib} write {image}", "fail-transfer=2", 74, {}, {"Flash Write Failure !!"}, "28"},
+    {"LogNotCreated", "--library {lib} --log {temp}/absent/transfers.log erase", "", 74, {},
+     {"Can't write the log file {temp}/absent/transfers.log !!"}, ""},
+    {"DumpNotCreated", "--library {lib} read {temp}/absent/flash.dmp", "", 74, {}, {"Open file error !!"}, ""},
 };
 // clang-format on
 
-void PrintTo(const ExitCase& c, std::ostream* out) {
+void PrintTo(const RunCase& c, std::ostream* out) {
   *out << c.name;
 }
 
-class CliExitCode : public CliTest, public ::testing::WithParamInterface<ExitCase> {};
+class CliRun : public CliTest, public ::testing::WithParamInterface<RunCase> {
+ protected:
+  std::vector<std::string> Expanded(std::vector<std::string> lines) const {
+    for (std::string& line : lines) line = Expand(line);
+    return lines;
+  }
 
-TEST_P(CliExitCode, EndsWithItsOutcomeOnStandardError) {
-  const ExitCase& c = GetParam();
+  std::string SparseFile(const std::string& name, std::uintmax_t size) {  // no disk, no memory
+    const std::string path = WriteFile(name, std::string());
+    std::filesystem::resize_file(path, size);
+    return path;
+  }
+
+  std::string blank_ = WriteFile("blank.bin", std::string(0x10000, '\xFF'));
+  std::string hex_ = WriteFile("second-byte.hex", std::string(":0100010000FE\n:00000001FF\n"));
+  std::string badHex_ = WriteFile("bad.hex", std::string(":0100000000FF\n:0100010000FF\n:00000001FF\n"));
+  std::string largest_ = SparseFile("64MiB.bin", 64 << 20),
+              larger_ = SparseFile("over64MiB.bin", (64 << 20) + 1);
+};
+
+TEST_P(CliRun, EndsWithItsOutcomeAfterItsFrames) {
+  const RunCase& c = GetParam();
   const ProgramRun result = Run(c.args, c.faults);
   EXPECT_EQ(result.code, c.code);
-  EXPECT_THAT(result.out, IsEmpty());
-  std::vector<std::string> expected;
-  for (const std::string& line : c.err) expected.push_back(Expand(line));
-  EXPECT_EQ(result.err, expected);
+  EXPECT_EQ(result.out, Expanded(c.out));
+  EXPECT_EQ(result.err, Expanded(c.err));
+  EXPECT_EQ(FrameRuns(TraceFile()), c.frames);
   // Nothing reaches the device when the command line, the chip or the image is wrong.
   if (c.code >= 64 && c.code <= 66) {
     EXPECT_THAT(TraceFile(), IsEmpty());
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cli, CliExitCode, ::testing::ValuesIn(kExitCases),
+INSTANTIATE_TEST_SUITE_P(Cli, CliRun, ::testing::ValuesIn(kRunCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A library that could not finish the command is refused before it reaches the device: no erase is
@@ -172,7 +190,7 @@ TEST_F(CliTest, LibraryLackingAnEntryPointTheCommandNeedsIsRefusedBeforeAnyTrans
   const ProgramRun exited = Run("--library " + SimLibraryLackingPath("no_close") + " exit-isp");
   EXPECT_EQ(exited.code, 69);
   EXPECT_THAT(exited.err, ElementsAre("Can't load function USB_Close_PIPE!", "EXIT ISP Successfull !!"));
-  EXPECT_EQ(FrameOpcodes().back(), "20");
+  EXPECT_EQ(FrameOpcodes(TraceFile()).back(), "20");
 }
 
 // A second interrupt, of any of the three kinds, does not wait for the block: the process ends as
@@ -182,7 +200,7 @@ TEST_F(CliTest, ASecondInterruptEndsTheProcessAtOnce) {
     SCOPED_TRACE(std::string(strsignal(first)) + ", then " + strsignal(second));
     ForgetTrace();
     RunningProgram program = Start({HNX_CLI_PROGRAM, "erase", "--library", "{lib}"}, "delay-us=300000");
-    AwaitTrace(2);  // open, and the erase frame under way
+    ASSERT_TRUE(WaitForLines(trace_, 2));  // open, and the erase frame under way
     program.Signal(first);
     while (SignalPending(program.pid())) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     program.Signal(second);
@@ -195,7 +213,7 @@ TEST_F(CliTest, AHangUpIgnoredFromTheStartStaysIgnored) {
   RunningProgram program =
       Start({"/bin/sh", "-c", "trap '' HUP; exec '" HNX_CLI_PROGRAM "' --library " HNX_SIM_LIBRARY " erase"},
             "delay-us=300");
-  AwaitTrace(2);  // open, and the erase frame under way
+  ASSERT_TRUE(WaitForLines(trace_, 2));  // open, and the erase frame under way
   program.Signal(SIGHUP);
   const ProgramRun run = program.Wait();
   EXPECT_EQ(run.code, 0);
@@ -210,7 +228,7 @@ TEST_F(CliTest, AnInterruptWhileWaitingForTheDeviceSendsItNothing) {
     ForgetTrace();
     RunningProgram program =
         Start({HNX_CLI_PROGRAM, "--library", "{lib}", "--wait", "5", command}, "open-fail=1");
-    AwaitTrace(1);  // the first attempt, refused: the next one comes a second later
+    ASSERT_TRUE(WaitForLines(trace_, 1));  // the first attempt, refused: the next one comes a second later
     program.Signal(SIGINT);
     const ProgramRun run = program.Wait();
     EXPECT_EQ(run.code, 130);
@@ -220,95 +238,14 @@ TEST_F(CliTest, AnInterruptWhileWaitingForTheDeviceSendsItNothing) {
   ExpectNoStaging();
 }
 
-// A file larger than any chip's image could be, even as text, is refused before it is read: one of
-// gigabytes once took the memory and aborted. One of exactly that size is a raw binary like any other,
-// its first 64 KiB the image.
-TEST_F(CliTest, AnImageFileBeyond64MiBIsRefusedAndOneOf64MiBIsRead) {
-  const std::string huge = temp_.Path("huge.bin");
-  const struct {
-    off_t size;
-    int code;
-    std::vector<std::string> err;
-  } cases[] = {
-      {(off_t{64} << 20) + 1,
-       65,
-       {huge + ": larger than 64 MiB, more than any chip's image even as text",
-        "Program file read Failed !!"}},
-      {off_t{64} << 20, 0, {}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.size);
-    ForgetTrace();
-    const int file = open(huge.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_EQ(ftruncate(file, c.size), 0);  // sparse: no disk, no memory
-    close(file);
-    const ProgramRun result = Run("--library {lib} write " + huge);
-    EXPECT_EQ(result.code, c.code);
-    EXPECT_EQ(result.err, c.err);
-    EXPECT_EQ(TraceFile().empty(), c.code != 0);
-  }
-  EXPECT_EQ(Flash(), std::vector<std::uint8_t>(0x10000, 0x00));
-}
-
-TEST_F(CliTest, WriteTakesIntelHexWithItsGapsErased) {
-  const ProgramRun result = Run("--library {lib} write {temp}/first-byte.hex");
-  EXPECT_EQ(result.code, 0);
-  EXPECT_THAT(result.out,
-              ElementsAre("65536 bytes programmed in T s (R KiB/s)", "Write Command Succeeded !"));
-  std::vector<std::uint8_t> expected(0x10000, 0xFF);
-  expected[0] = 0x00;
-  EXPECT_EQ(Flash(), expected);
-}
-
-TEST_F(CliTest, UpdateProgramsTheEmbeddedImageLogsEveryTransferAndLeavesNoStaging) {
-  const ProgramRun result = Run("--library {lib} --log {temp}/transfers.log update");
-  EXPECT_EQ(result.code, 0);
-  EXPECT_THAT(result.out, ElementsAre("65536 bytes programmed and verified in T s (R KiB/s)",
-                                      "Auto Command Succeeded !!"));
-  EXPECT_THAT(result.err, IsEmpty());
-  EXPECT_EQ(Flash(), FileBytes(HNX_FIRMWARE_IMAGE));
-  EXPECT_EQ(TraceFile().size(),
-            1 + 2 + 3 * 1024 + 3 * 1024 + 3);  // open, erase, programs, reads, finish, exit, close
-  EXPECT_EQ(FileLines(temp_.Path("transfers.log")), TraceFile());
-  std::vector<std::string> left;
-  for (const auto& entry : std::filesystem::directory_iterator(temp_.Path("")))
-    left.push_back(entry.path().filename());
-  std::sort(left.begin(), left.end());
-  EXPECT_THAT(left, ElementsAre("bad.hex", "device.state", "device.trace", "err", "first-byte.hex",
-                                "image.bin", "out", "short.bin", "transfers.log"));
-}
-
-TEST_F(CliTest, VerifyAndReadOnlyReadTheFlash) {
-  ASSERT_EQ(Run("--library {lib} write {image}").code, 0);
-  ForgetTrace();
-  const ProgramRun verified = Run("--library {lib} verify {image}");
-  EXPECT_EQ(verified.code, 0);
-  EXPECT_THAT(verified.out,
-              ElementsAre("65536 bytes verified in T s (R KiB/s)", "Verify Command Succeeded !!"));
-  std::vector<std::string> reads(1024, "2A");
-  reads.push_back("2F");
-  EXPECT_EQ(FrameOpcodes(), reads);
-
-  ForgetTrace();
-  const ProgramRun read = Run("--library {lib} read {temp}/flash.dmp");
-  EXPECT_EQ(read.code, 0);
-  EXPECT_THAT(read.out, ElementsAre("Read Command Succeeded !!", "65536 bytes read in T s (R KiB/s)",
-                                    "Download Completed !"));
-  EXPECT_EQ(FrameOpcodes(), std::vector<std::string>(1024, "2A"));
-  EXPECT_EQ(FileBytes(temp_.Path("flash.dmp")), pattern_);
-}
-
 TEST_F(CliTest, JsonProgressIsOneObjectPerLineEndingWithTheResult) {
   const ProgramRun result = Run("--library {lib} --progress json erase");
   EXPECT_EQ(result.code, 0);
-  const std::regex progress(R"re(\{"phase":"(erase|program|read)","done":\d+,"total":\d+\})re");
-  ASSERT_EQ(result.err.size(), 1 + 1025 + 1u);
-  EXPECT_EQ(result.err.front(), R"({"phase":"erase","done":1,"total":1})");
-  EXPECT_EQ(result.err[1], R"({"phase":"read","done":0,"total":65536})");
-  EXPECT_EQ(result.err[1025], R"({"phase":"read","done":65536,"total":65536})");
-  for (std::size_t i = 0; i + 1 < result.err.size(); ++i)
-    EXPECT_TRUE(std::regex_match(result.err[i], progress)) << i;
-  EXPECT_EQ(result.err.back(), R"({"result":"Mass Erase Command Succeeded !","code":0})");
+  std::vector<std::string> progress = {R"({"phase":"erase","done":1,"total":1})"};
+  for (int done = 0; done <= 0x10000; done += 64)
+    progress.push_back(R"({"phase":"read","done":)" + std::to_string(done) + R"(,"total":65536})");
+  progress.push_back(R"({"result":"Mass Erase Command Succeeded !","code":0})");
+  EXPECT_EQ(result.err, progress);
   EXPECT_THAT(result.out, ElementsAre("65536 bytes erased and checked blank in T s (R KiB/s)",
                                       "Mass Erase Command Succeeded !"));
 }
@@ -333,19 +270,6 @@ TEST_F(CliTest, HelpListsTheExitCodes) {
   EXPECT_EQ(result.code, 0);
   EXPECT_THAT(result.out, ::testing::Contains("  74  a transfer with the device failed, the output file or a "
                                               "record could not be written, or the run"));
-}
-
-TEST_F(CliTest, QuietKeepsOnlyTheOutcome) {
-  const ProgramRun result = Run("--library {lib} -q read {temp}/flash.dmp");
-  EXPECT_EQ(result.code, 0);
-  EXPECT_THAT(result.out, ElementsAre("Download Completed !"));
-  EXPECT_THAT(result.err, IsEmpty());
-}
-
-TEST_F(CliTest, ListCountsTheDevice) {
-  const ProgramRun result = Run("--library {lib} list");
-  EXPECT_EQ(result.code, 0);
-  EXPECT_THAT(result.out, ElementsAre("1 device attached", "ZB44xx Found !"));
 }
 
 }  // namespace

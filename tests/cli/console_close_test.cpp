@@ -7,7 +7,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,16 +16,10 @@
 #include "cli/command_runner.h"
 #include "cli/platform.h"
 #include "ops/files.h"
+#include "support/rig.h"
 
 namespace hnx::test {
 namespace {
-
-std::vector<std::string> Lines(const std::string& path) {
-  std::vector<std::string> lines;
-  std::ifstream file(path);
-  for (std::string line; std::getline(file, line);) lines.push_back(line);
-  return lines;
-}
 
 TEST(ConsoleClose, HoldsTheProcessUntilTheRunHasEnded) {
   const std::string trace = "console_close.trace", errPath = "console_close.err";
@@ -51,7 +44,7 @@ TEST(ConsoleClose, HoldsTheProcessUntilTheRunHasEnded) {
   });
 
   const auto patience = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (Lines(trace).size() < 1 + 2 + 3 * 20 && std::chrono::steady_clock::now() < patience)
+  while (FileLines(trace).size() < 1 + 2 + 3 * 20 && std::chrono::steady_clock::now() < patience)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_TRUE(FolderExists(kProgramStaging.folder));  // the update is under way
   EXPECT_EQ(cli::OnConsoleControl(CTRL_CLOSE_EVENT), TRUE);
@@ -61,10 +54,10 @@ TEST(ConsoleClose, HoldsTheProcessUntilTheRunHasEnded) {
   std::fclose(out);
   std::fclose(err);
   EXPECT_EQ(code, 130);
-  const std::vector<std::string> said = Lines(errPath);
+  const std::vector<std::string> said = FileLines(errPath);
   ASSERT_FALSE(said.empty());
   EXPECT_EQ(said.back(), "Interrupted");
-  EXPECT_EQ(Lines(trace).back(), "close");
+  EXPECT_EQ(FileLines(trace).back(), "close");
 }
 
 }  // namespace

@@ -4,13 +4,19 @@
 #pragma once
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <regex>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "sim/scripted_usb.h"
 #include "support/rig.h"
@@ -25,12 +31,14 @@ using sim::ScriptedDeviceSetup;
 using sim::ScriptedUsb;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using Json = nlohmann::json;
 using Kind = ScriptedDeviceSetup::Kind;
 
 inline constexpr auto kPatience = 30s;  // only ever waited out when something is broken
 
+// A device with a serial number of its place's: "S/1-4.2".
 inline ScriptedDeviceSetup Device(const std::string& location, Kind kind = Kind::Ours) {
-  return {.location = location, .kind = kind};
+  return {.location = location, .kind = kind, .serial = "S/" + location};
 }
 
 // The 16 KiB chip's geometry (--chip ZB4420), for runs that need only be whole, not long.
@@ -43,6 +51,59 @@ inline ScriptedDeviceSetup Small(ScriptedDeviceSetup setup) {
 inline ScriptedDeviceSetup WithFaults(ScriptedDeviceSetup setup, const std::string& faults) {
   setup.faults = faults;
   return setup;
+}
+
+// The flash that the simulator library keeps in its state file, after the header ("HSIM", version, flash
+// size, block length, protection).
+inline std::vector<std::uint8_t> StateFlash(const std::string& path) {
+  const std::vector<std::uint8_t> state = FileBytes(path);
+  return state.size() < 14 ? state : std::vector(state.begin() + 14, state.end());
+}
+
+// The opcodes of the command frames that the device took whole: "write 10 10 1 <opcode> ...".
+inline std::vector<std::string> FrameOpcodes(const std::vector<std::string>& trace) {
+  std::vector<std::string> opcodes;
+  for (const std::string& line : trace)
+    if (line.starts_with("write 10 10 1 ")) opcodes.push_back(line.substr(14, 2));
+  return opcodes;
+}
+
+// The bulk transfers of a trace that moved what was asked: "write 10 10 1 …", "read 1 1 1 00".
+inline std::uint64_t MovedTransfers(const std::vector<std::string>& trace) {
+  static const std::regex moved(R"((write|read) (\d+) (\d+) 1( .*)?)");
+  std::uint64_t count = 0;
+  std::smatch parts;
+  for (const std::string& line : trace)
+    if (std::regex_match(line, parts, moved) && parts[2] == parts[3]) ++count;
+  return count;
+}
+
+inline std::string Sha256Sum(const std::string& path) {
+  std::FILE* pipe = popen(("sha256sum '" + path + "'").c_str(), "r");
+  char digest[65] = {};
+  if (pipe == nullptr || std::fread(digest, 1, 64, pipe) != 64) digest[0] = '\0';
+  if (pipe != nullptr) pclose(pipe);
+  return digest;
+}
+
+// Every line of the file, each a whole JSON object.
+inline std::vector<Json> JsonLines(const std::string& path) {
+  std::vector<Json> objects;
+  for (const std::string& line : FileLines(path)) {
+    objects.push_back(Json::parse(line, nullptr, false));
+    EXPECT_FALSE(objects.back().is_discarded()) << line;
+  }
+  return objects;
+}
+
+// Waits until the file holds `lines` lines.
+inline bool WaitForLines(const std::string& path, std::size_t lines) {
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (FileLines(path).size() < lines) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
 }
 
 // The lines headed by `device`, without the heading.
@@ -83,10 +144,17 @@ class ProgramTest : public ::testing::Test {
     return station;
   }
 
+  // The names of what the temporary folder holds.
+  std::set<std::string> Left() const {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(temp_.Path("")))
+      names.insert(entry.path().filename());
+    return names;
+  }
+
   // No run left its staging folder behind.
   void ExpectNoStaging() const {
-    for (const auto& entry : std::filesystem::directory_iterator(temp_.Path("")))
-      EXPECT_FALSE(entry.path().filename().string().starts_with("hnx-update-")) << entry.path();
+    for (const std::string& name : Left()) EXPECT_FALSE(name.starts_with("hnx-update-")) << name;
   }
 
   template <typename Bytes>

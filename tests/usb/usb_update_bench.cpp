@@ -75,10 +75,8 @@ void BM_UsbUpdateAllOf16KiB(benchmark::State& state) {
 }
 BENCHMARK(BM_UsbUpdateAllOf16KiB)
     ->ArgName("devices")
-    ->Arg(1)
-    ->Arg(2)
-    ->Arg(4)
-    ->Arg(8)
+    ->RangeMultiplier(2)
+    ->Range(1, 8)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(1);
