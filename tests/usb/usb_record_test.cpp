@@ -18,6 +18,17 @@ std::string HostName() {
   return name;
 }
 
+// Waits until a program has bound its stand-in for the uevent socket in umockdev's testbed.
+bool AnyEventSocket() {
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  for (;;) {
+    for (const auto& entry : std::filesystem::directory_iterator(std::getenv("UMOCKDEV_DIR")))
+      if (entry.path().filename().string().starts_with("event")) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+}
+
 class UsbRecordTest : public ProgramTest {
  protected:
   std::string records_ = temp_.Path("records.jsonl");
@@ -134,6 +145,12 @@ TEST_F(UsbRecordTest, TwoProgramsAppendingAtOnceLoseAndMixNoRecord) {
     for (int port = 1; port <= 50; ++port) usb_.Add(Device(std::to_string(bus) + "-" + std::to_string(port)));
   std::vector<RunningProgram> programs;
   for (const std::string name : {"a", "b"}) {
+    // umockdev stands in for a program's uevent socket with one named after its descriptor's number,
+    // unlinked and bound again: two programs doing that at the same moment can leave the second
+    // without a socket, and libusb without a start. The second starts once the first has its own.
+    if (name == "b") {
+      ASSERT_TRUE(AnyEventSocket());
+    }
     std::filesystem::create_directory(temp_.Path(name));
     programs.push_back(usb_.Start(program_,
                                   {"--record", records_, "--operator", name, "--all", "--jobs", "8", "--log",
