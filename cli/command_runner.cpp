@@ -335,7 +335,9 @@ int RunToTheEnd(const CommandLine& line, ConsoleOutput& output, StopFlag stop) {
   const bool choosesDevice = RunsOnSeveralDevices(line) || !line.device.empty();
   const std::unique_ptr<UsbBus> usb = line.library.empty() ? MakeSystemUsb() : nullptr;
   if (usb) return RunOnUsb(line, ui, prepared, *usb, output, stop);
-  if (choosesDevice)
+  // Where libusb is the system's way and did not start, that is what the run is told, not a usage.
+  const bool libraryChosen = !line.library.empty() || !DefaultTransferLibraryPath().empty();
+  if (choosesDevice && libraryChosen)
     return ui.Finish(
         "--device, --all and --station choose among the system's USB devices; a transfer library has one.",
         kUsage);

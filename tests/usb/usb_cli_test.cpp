@@ -181,6 +181,24 @@ TEST_P(UsbBus, ClaimsOnlyTheDevicesTheCommandIsFor) {
 INSTANTIATE_TEST_SUITE_P(Usb, UsbBus, ::testing::ValuesIn(kBusCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Where libusb cannot start (here: umockdev's stand-in for its uevent socket cannot be bound, as the
+// names it takes are folders), a command on one device or on several says so, as a device out of
+// reach, and claims nothing.
+TEST_F(UsbCliTest, LibusbThatCannotStartIsNoDeviceNotAUsage) {
+  ScriptedDevice& device = usb_.Add(Device("1-2"));
+  for (int descriptor = 0; descriptor < 64; ++descriptor)
+    std::filesystem::create_directory(std::string(std::getenv("UMOCKDEV_DIR")) + "/event" +
+                                      std::to_string(descriptor));
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"erase"}, {"--all", "erase"}}) {
+    SCOPED_TRACE(args.front());
+    const ProgramRun result = Run(args);
+    EXPECT_EQ(result.code, 69);
+    EXPECT_THAT(result.err, ElementsAre("Can't reach the USB devices (libusb did not start): name a transfer "
+                                        "library with --library."));
+  }
+  EXPECT_EQ(device.counts().claims, 0u);
+}
+
 // Four devices at once, three at a time, beside three whose identification only looks like ours: every
 // object of the JSON progress names its device, each device has a log of its own equal to its trace,
 // the failures do not stop the others, and the run ends with the code of the first failing device in
