@@ -99,6 +99,13 @@ const RunCase kRunCases[] = {
     {"BlankCheckFails", "--library {lib} erase", "stuck=0x1234:0xFE", 1, {},
      {"first difference at 0x00001234: expected 0xFF, read 0xFE", "4608 bytes moved in T s (R KiB/s)",
       "Mass Erase Failure !!"}, "25 2A*73"},
+    // Started with standard input closed, the program's first file takes descriptor 0.
+    {"UpdateWithoutStandardInput", "--library {lib} -q update 0<&-", "", 0, {"Auto Command Succeeded !!"}, {},
+     "25 28*1024 2A*1024 2F 20"},
+    {"ReadWithoutStandardInput", "--library {lib} -q read {temp}/flash.dmp 0<&-", "", 0, {"Download Completed !"},
+     {}, "2A*1024"},
+    {"RecordWithoutStandardInput", "--library {lib} --record {temp}/runs.jsonl --chip ZB9999 erase 0<&-", "", 65,
+     {}, {"IC Type Error!!"}, ""},
     {"UnknownCommand", "--library {lib} frobnicate", "", 64, {},
      {"A subcommand is required", "Run with --help for more information."}, ""},
     {"HashNotHex", "--library {lib} --expect-sha256 000000000000000000000000000000000000000000000000000000000000000g"
