@@ -367,65 +367,52 @@ TEST(WindowEnvironment, NamesTheTransferLogAndTheRecordFile) {
   unsetenv("HNX_RECORD");
 }
 
-// Closing during a run asks first. Yes: the run stops at the next block, releases everything, says
-// so, and the window closes. No: the run goes on to its end and the window stays.
-TEST_F(UpdateWindowTest, ClosingDuringARunAsksAndStopsCleanlyOnlyWhenTold) {
+// Closing during a run asks first. Yes: the run stops at the next block (the one under way ends
+// whole), releases everything, says so, and the window closes. No: the run goes on to its end and the
+// window stays. Once the outcome box is answered the run only lets go of the device and the staging:
+// closing then asks nothing, and the window closes as soon as the run has ended. The window going
+// away (the application quitting) stops the run and waits for it, without its outcome box, since no
+// one is left to answer it.
+TEST_F(UpdateWindowTest, ClosingDuringARunStopsItCleanlyOnlyWhenTold) {
   const Box question{kDialogCaption, gui::kStopQuestion, QMessageBox::Question};
-  for (const bool stop : {true, false}) {
-    SCOPED_TRACE(stop ? "stop" : "go on");
+  const Box succeeded = BoxOf(kUpdateSucceeded, QMessageBox::Information);
+  struct Case {
+    const char* name;
+    std::size_t held;                    // the device's call the run waits at; 0: its pipe's close
+    QMessageBox::StandardButton answer;  // NoButton: the window is destroyed instead
+    std::vector<Box> boxes;
+    bool visible;
+    std::size_t transfers;
+  };
+  const std::vector<Case> cases = {
+      {"stop", 301, QMessageBox::Yes, {question, BoxOf(kInterrupted, QMessageBox::Warning)}, false, 302},
+      {"go on", 301, QMessageBox::No, {question, succeeded}, true, 6148},
+      {"after the outcome", 0, QMessageBox::Yes, {succeeded}, false, 6148},
+      {"destroyed", 301, QMessageBox::NoButton, {}, false, 302},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     user_.boxes.clear();
-    user_.question = stop ? QMessageBox::Yes : QMessageBox::No;
+    user_.question = c.answer;
     Gate gate;
-    const FakeDevice& device = StartRunHeldAt(gate);
-    UpdateWindow& window = *window_;
-    QSignalSpy finished(&window, &UpdateWindow::updateFinished);
-    EXPECT_FALSE(window.close());
-    EXPECT_THAT(user_.boxes, ElementsAre(question));
-    gate.Open();
-    ASSERT_TRUE(finished.wait(kRunTimeoutMs));
-
+    const FakeDevice& device = StartRunHeldAt(gate, c.held);
+    if (c.answer == QMessageBox::NoButton) {
+      gate.Open();
+      window_.reset();
+    } else {
+      QSignalSpy finished(window_.get(), &UpdateWindow::updateFinished);
+      EXPECT_FALSE(window_->close());  // the run still holds the device
+      gate.Open();
+      ASSERT_TRUE(finished.wait(kRunTimeoutMs));
+      EXPECT_EQ(window_->isVisible(), c.visible);
+      EXPECT_EQ(Bar().value(), c.transfers == 302 ? 100 : 2048);
+    }
+    EXPECT_EQ(user_.boxes, c.boxes);
     const std::vector<std::string> trace = TraceLines(device.sim);
+    EXPECT_EQ(trace.size(), 1 + c.transfers + 1);
     EXPECT_EQ(trace.back(), "close");
     EXPECT_FALSE(StagingLeft());
-    if (stop) {
-      EXPECT_THAT(user_.boxes, ElementsAre(question, BoxOf(kInterrupted, QMessageBox::Warning)));
-      EXPECT_FALSE(window.isVisible());
-      EXPECT_EQ(trace.size(), 1 + 302 + 1u);  // the block under way ends whole
-      EXPECT_EQ(Bar().value(), 100);
-    } else {
-      EXPECT_THAT(user_.boxes, ElementsAre(question, BoxOf(kUpdateSucceeded, QMessageBox::Information)));
-      EXPECT_TRUE(window.isVisible());
-      EXPECT_EQ(Bar().value(), 2048);
-    }
   }
-}
-
-// Once the outcome box is answered the run only lets go of the device and the staging: closing the
-// window then asks nothing, and it closes as soon as the run has ended.
-TEST_F(UpdateWindowTest, ClosingRightAfterTheOutcomeAsksNothingAndClosesOnceTheDeviceIsReleased) {
-  Gate gate;
-  const FakeDevice& device = StartRunHeldAt(gate, 0);
-  UpdateWindow& window = *window_;
-  QSignalSpy finished(&window, &UpdateWindow::updateFinished);
-  EXPECT_FALSE(window.close());  // the run still holds the device
-  gate.Open();
-  ASSERT_TRUE(finished.wait(kRunTimeoutMs));
-  EXPECT_THAT(user_.boxes, ElementsAre(BoxOf(kUpdateSucceeded, QMessageBox::Information)));
-  EXPECT_FALSE(window.isVisible());
-  EXPECT_EQ(TraceLines(device.sim).back(), "close");
-  EXPECT_FALSE(StagingLeft());
-}
-
-// The window going away during a run (the application quitting) stops the run and waits for it; the
-// run's outcome box is not waited for, since no one is left to answer it.
-TEST_F(UpdateWindowTest, DestroyingTheWindowDuringARunStopsItWithoutWaitingForItsBox) {
-  Gate gate;
-  const FakeDevice& device = StartRunHeldAt(gate);
-  gate.Open();
-  window_.reset();
-  EXPECT_THAT(user_.boxes, IsEmpty());
-  EXPECT_EQ(TraceLines(device.sim).back(), "close");
-  EXPECT_FALSE(StagingLeft());
 }
 
 // The shipped layout: the template's caption, the icon, and in a 524 x 155 client area (the dialog's
