@@ -1,13 +1,40 @@
-// Single commands (Read Protect, Exit ISP, Re-connect) and a write without a device, each through the
-// library that the program finds, or fails to find, beside itself: what the user is told and what
-// reached the device.
+// The dialog's commands. The one-click update through the "Update" button, from a folder named outside
+// the code page: the library is found and loaded by its UTF-16 path beside the program. Single
+// commands (Read Protect, Exit ISP, Re-connect), each through the library that the program finds, or
+// fails to find, beside itself: what the user is told and what reached the device.
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include "program_test.h"
 #include "res/resource.h"
 
 namespace hnx::e2e {
 namespace {
+
+class Update : public ProgramTest {};
+
+TEST_F(Update, WritesTheEmbeddedImageAndReportsSuccess) {
+  Layout layout;
+  layout.programFolder = L"\u56FA\u4EF6\u66F4\u65B0";  // 固件更新
+  Launch(layout);
+  const MessageBoxSeen success = WithIcon("Auto Command Succeeded !!");
+  const auto progress = [this] { return SendMessageA(Control(IDC_PROGRESS), PBM_GETPOS, 0, 0); };
+  program().Click(IDC_UPDATE);
+  // The run holds its guard until the user has read the outcome; "Read Protect" is never guarded.
+  EXPECT_EQ(drive::WaitForMessageBox(program().processId(), 30000), success);
+  EXPECT_TRUE(OperationButtonsEnabled(false));
+  EXPECT_TRUE(IsWindowEnabled(Control(IDC_READ_PROTECT)));
+  EXPECT_EQ(progress(), 2048);
+  ExpectMessages({success});
+
+  EXPECT_EQ(progress(), 2048);
+  EXPECT_EQ(drive::Text(Control(IDC_IMAGE_PATH)), "C://Program BinFile//b167h.bin");
+  EXPECT_FALSE(std::filesystem::exists(kStagingFolder));
+  EXPECT_TRUE(Flash() == FirmwareImage()) << "the device does not hold the embedded image";
+  // The program's own log of its transfers, as hnx-update --log writes it.
+  EXPECT_EQ(ReadFileBytes(InFolder("transfers.log")), Trace());
+}
 
 struct CommandCase {
   const char* name;
@@ -20,30 +47,21 @@ struct CommandCase {
 class Commands : public ProgramTest {};
 
 TEST_F(Commands, ReportTheirOutcomeAndSendTheirFrames) {
-  const std::string protect = "write 10 10 1 2C 00 00 00 00 00 00 00 40 00\n";
-  const std::string simulator = Outputs().simulator;
-  const Layout noDevice = {simulator, "", "open-fail=always"};
   // clang-format off
   const CommandCase cases[] = {
-      {"read protect closes the pipe", {}, IDC_READ_PROTECT, {WithIcon("Read Protect Command Succeeded !")},
-       "open 1\n" + protect + "close\n"},
       {"exit ISP leaves the pipe open", {}, IDC_EXIT_ISP, {WithIcon("EXIT ISP Successfull !!")},
        "open 1\nwrite 10 10 1 20 00 00 00 00 00 00 00 40 00\n"},
       {"re-connect finds no USB host controllers", {}, IDC_RECONNECT, {WithIcon("Device not found !!")}, std::nullopt},
-      {"write without a device", noDevice, IDC_WRITE, {Plain("Can't find the device!")}, "open 0\n"},
-      {"a library in the working folder only is never loaded", {"", simulator, ""}, IDC_READ_PROTECT,
+      {"a library in the working folder only is never loaded", {"", Outputs().simulator}, IDC_READ_PROTECT,
        {Plain("Can't find the device!")}, std::nullopt},
-      {"a missing entry point is reported under the application's title", {Outputs().missingLibrary, "", ""},
+      {"a missing entry point is reported under the application's title", {Outputs().missingLibrary, ""},
        IDC_READ_PROTECT, {{"Can't load function USB_BulkRead!", "ZB4450_download", true},
-       WithIcon("Read Protect Command Succeeded !")}, "open 1\n" + protect + "close\n"},
+       WithIcon("Read Protect Command Succeeded !")}, "open 1\nwrite 10 10 1 2C 00 00 00 00 00 00 00 40 00\nclose\n"},
   };
   // clang-format on
   for (const CommandCase& c : cases) {
     SCOPED_TRACE(c.name);
     Launch(c.layout);
-    // Write reads this image first; the other commands leave the path alone.
-    SendMessageA(Control(IDC_IMAGE_PATH), WM_SETTEXT, 0,
-                 reinterpret_cast<LPARAM>(Outputs().firmwareImage.c_str()));
     program().Command(c.command);
     ExpectMessages(c.messages);
     EXPECT_EQ(Trace(), c.trace);
