@@ -11,8 +11,8 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
-#include <atomic>
 #include <filesystem>
+#include <latch>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -62,26 +62,27 @@ class FakeTransport final : public UsbTransport {
 // at the survey and then while the transport waits for a device.
 class FakeUsb final : public UsbBus {
  public:
-  FakeUsb(std::vector<FakeDevice*> devices, std::uint32_t denied, std::uint32_t deniedLater)
-      : devices_(std::move(devices)), denied_(denied), deniedLater_(deniedLater) {
+  FakeUsb(const std::vector<std::unique_ptr<FakeDevice>>& devices, std::uint32_t denied,
+          std::uint32_t deniedLater)
+      : devices_(devices), denied_(denied), deniedLater_(deniedLater) {
     absent_.faults().openFailures = -1;
   }
   UsbSurvey Survey() override {
     UsbSurvey survey{{}, denied_};
-    for (const FakeDevice* device : devices_) survey.devices.push_back({device->location, "12 Mbit/s"});
+    for (const auto& device : devices_) survey.devices.push_back({device->location, "12 Mbit/s"});
     return survey;
   }
   // With no device at `location`, or several and none named, a device that never opens.
   std::unique_ptr<UsbTransport> Connect(const std::optional<UsbLocation>& location) override {
     sim::SimDevice* found = &absent_;
-    for (FakeDevice* device : devices_)
+    for (const auto& device : devices_)
       if (location ? device->location == *location : devices_.size() == 1) found = &device->sim;
     return std::make_unique<FakeTransport>(*found, deniedLater_);
   }
   UsbChanges WaitForChanges(std::chrono::milliseconds) override { return {}; }  // the window never waits
 
  private:
-  std::vector<FakeDevice*> devices_;
+  const std::vector<std::unique_ptr<FakeDevice>>& devices_;
   std::uint32_t denied_;
   std::uint32_t deniedLater_;
   sim::SimDevice absent_;
@@ -141,18 +142,10 @@ class User final : public QObject {
   }
 };
 
-// A gate a transfer waits at until the test opens it.
+// Where a run waits until the test lets it go on.
 struct Gate {
-  std::atomic<bool> reached = false;
-  std::atomic<bool> open = false;
-  void WaitHere() {
-    reached = true;
-    open.wait(false);
-  }
-  void Open() {
-    open = true;
-    open.notify_all();
-  }
+  std::latch reached{1};
+  std::latch open{1};
 };
 
 class UpdateWindowTest : public ::testing::Test {
@@ -165,14 +158,8 @@ class UpdateWindowTest : public ::testing::Test {
 
   // The window over the devices added so far; no bus at all when `withUsb` is false.
   UpdateWindow& Open(std::uint32_t denied = 0, bool withUsb = true, std::uint32_t deniedLater = 0) {
-    std::vector<FakeDevice*> devices;
-    for (const auto& device : devices_) devices.push_back(device.get());
-    gui::WindowEngine engine{withUsb ? std::make_unique<FakeUsb>(devices, denied, deniedLater) : nullptr,
-                             &sleeper_,
-                             staging_,
-                             EmbeddedImage(),
-                             nullptr,
-                             recordPath_};
+    gui::WindowEngine engine{nullptr, &sleeper_, staging_, EmbeddedImage(), nullptr, recordPath_};
+    if (withUsb) engine.usb = std::make_unique<FakeUsb>(devices_, denied, deniedLater);
     window_ = std::make_unique<UpdateWindow>(std::move(engine));
     window_->show();
     return *window_;
@@ -204,11 +191,13 @@ class UpdateWindowTest : public ::testing::Test {
     devices_.clear();
     FakeDevice& device = AddDevice("1-1");
     device.sim.SetTraceSink([&gate, held, calls = std::size_t{0}](const TraceRecord& record) mutable {
-      if (++calls == held || (held == 0 && record.call == Call::ClosePipe)) gate.WaitHere();
+      if (++calls != held && (held != 0 || record.call != Call::ClosePipe)) return;
+      gate.reached.count_down();
+      gate.open.wait();
     });
     Open();
     QTest::mouseClick(&UpdateButton(), Qt::LeftButton);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return gate.reached.load(); }, kRunTimeoutMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return gate.reached.try_wait(); }, kRunTimeoutMs));
     return device;
   }
 
@@ -397,12 +386,12 @@ TEST_F(UpdateWindowTest, ClosingDuringARunStopsItCleanlyOnlyWhenTold) {
     Gate gate;
     const FakeDevice& device = StartRunHeldAt(gate, c.held);
     if (c.answer == QMessageBox::NoButton) {
-      gate.Open();
+      gate.open.count_down();
       window_.reset();
     } else {
       QSignalSpy finished(window_.get(), &UpdateWindow::updateFinished);
       EXPECT_FALSE(window_->close());  // the run still holds the device
-      gate.Open();
+      gate.open.count_down();
       ASSERT_TRUE(finished.wait(kRunTimeoutMs));
       EXPECT_EQ(window_->isVisible(), c.visible);
       EXPECT_EQ(Bar().value(), c.transfers == 302 ? 100 : 2048);
