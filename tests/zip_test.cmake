@@ -7,12 +7,9 @@
 file(REMOVE_RECURSE ${WORK})
 execute_process(COMMAND ${CPACK} -G ZIP --config ${CONFIG} -B ${WORK}/out
                 RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "cpack failed: ${output}")
-endif()
 file(GLOB archives RELATIVE ${WORK}/out ${WORK}/out/*.zip)
-if(NOT archives STREQUAL ZIP)
-  message(FATAL_ERROR "expected ${ZIP}, found: ${archives}")
+if(NOT result EQUAL 0 OR NOT archives STREQUAL ZIP)
+  message(FATAL_ERROR "cpack (exit ${result}) made \"${archives}\", not ${ZIP}: ${output}")
 endif()
 
 file(MAKE_DIRECTORY ${WORK}/root)
