@@ -233,12 +233,14 @@ TEST_F(UpdateWindowTest, EachRunShowsItsOutcomeAfterItsRecordThenReleasesEveryth
   const std::vector<Case> cases = {
       {"", 0, 0, true, BoxOf(kUpdateSucceeded, QMessageBox::Information), 0, 0x20000, 6148, 2048, {}},
       // The program frame of block 499 fails.
-      {"fail-transfer=1500", 0, 0, true, BoxOf(kFlashWriteFailure, QMessageBox::Critical), 74, 498 * 64, 1499, 499, {}},
+      {"fail-transfer=1500", 0, 0, true, BoxOf(kFlashWriteFailure, QMessageBox::Critical), 74, 498 * 64, 1499,
+       499, {}},
       // The dialog's own: it waits 30 seconds for a device, then times out.
       {nullptr, 0, 0, true, BoxOf(kTimeOut, QMessageBox::Critical), 69, 0, 0, 0, waited},
       {nullptr, 2, 2, true, {kDialogCaption, UsbPermissionText(2), QMessageBox::Critical}, 69, 0, 0, 0, {}},
       // One plugged in while it waited: named as hnx-update names it.
-      {nullptr, 0, 1, true, {kDialogCaption, UsbPermissionText(1), QMessageBox::Critical}, 69, 0, 0, 0, waited},
+      {nullptr, 0, 1, true, {kDialogCaption, UsbPermissionText(1), QMessageBox::Critical}, 69, 0, 0, 0,
+       waited},
       {nullptr, 0, 0, false, {kDialogCaption, gui::kNoUsbText, QMessageBox::Critical}, 69, 0, 0, 0, {}},
   };
   // clang-format on

@@ -1,7 +1,8 @@
-// The dialog's commands. The one-click update through the "Update" button, from a folder named outside
-// the code page: the library is found and loaded by its UTF-16 path beside the program. Single
-// commands (Read Protect, Exit ISP, Re-connect), each through the library that the program finds, or
-// fails to find, beside itself: what the user is told and what reached the device.
+// The dialog's commands and how it ends. The one-click update through the "Update" button, from a
+// folder named outside the code page: the library is found and loaded by its UTF-16 path beside the
+// program. Single commands (Read Protect, Exit ISP, Re-connect), each through the library that the
+// program finds, or fails to find, beside itself: what the user is told and what reached the device.
+// The ways the dialog ends, and what happens to the staging files then.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -56,7 +57,8 @@ TEST_F(Commands, ReportTheirOutcomeAndSendTheirFrames) {
        {Plain("Can't find the device!")}, std::nullopt},
       {"a missing entry point is reported under the application's title", {Outputs().missingLibrary, ""},
        IDC_READ_PROTECT, {{"Can't load function USB_BulkRead!", "ZB4450_download", true},
-       WithIcon("Read Protect Command Succeeded !")}, "open 1\nwrite 10 10 1 2C 00 00 00 00 00 00 00 40 00\nclose\n"},
+       WithIcon("Read Protect Command Succeeded !")},
+       "open 1\nwrite 10 10 1 2C 00 00 00 00 00 00 00 40 00\nclose\n"},
   };
   // clang-format on
   for (const CommandCase& c : cases) {
@@ -66,6 +68,42 @@ TEST_F(Commands, ReportTheirOutcomeAndSendTheirFrames) {
     ExpectMessages(c.messages);
     EXPECT_EQ(Trace(), c.trace);
     EXPECT_FALSE(std::filesystem::exists(kStagingFolder));
+  }
+}
+
+constexpr DWORD kExitTimeoutMs = 10000;
+
+// A message posted to the dialog, or to one of its controls, after a failed update left the staging
+// files in place.
+struct CloseCase {
+  const char* name;
+  int control;  // 0: the dialog itself
+  UINT message;
+  WPARAM wParam;
+  bool ends;
+  bool removesStaging;
+};
+
+class Closing : public ProgramTest {};
+
+TEST_F(Closing, RemovesTheStagingFilesUnlessEscapeEndsTheProgram) {
+  const CloseCase cases[] = {
+      {"close request", 0, WM_SYSCOMMAND, SC_CLOSE, true, true},
+      {"Escape", IDC_UPDATE, WM_KEYDOWN, VK_ESCAPE, true, false},
+      {"close command, which keeps the dialog", 0, WM_COMMAND, MAKEWPARAM(kCloseCommand, BN_CLICKED), false,
+       true},
+  };
+  for (const CloseCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Launch();
+    LeaveStagingInPlace();
+    PostMessageA(c.control == 0 ? program().dialog() : Control(c.control), c.message, c.wParam, 0);
+    drive::WaitUntil([&] { return c.ends ? !program().Running() : !std::filesystem::exists(kStagingFolder); },
+                     kExitTimeoutMs);
+    EXPECT_EQ(program().Running(), !c.ends);
+    EXPECT_EQ(IsWindowVisible(program().dialog()) != FALSE, !c.ends);
+    EXPECT_EQ(std::filesystem::exists(kStagingFolder), !c.removesStaging);
+    EXPECT_EQ(std::filesystem::exists(kStagingFile), !c.removesStaging);
   }
 }
 
