@@ -6,13 +6,10 @@
 file(REMOVE_RECURSE ${WORK})
 execute_process(COMMAND ${CPACK} -G DEB --config ${CONFIG} -B ${WORK}/out
                 RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "cpack failed: ${output}")
-endif()
 file(GLOB package ${WORK}/out/*.deb)
 list(LENGTH package count)
-if(NOT count EQUAL 1)
-  message(FATAL_ERROR "expected one .deb, found: ${package}")
+if(NOT result EQUAL 0 OR NOT count EQUAL 1)
+  message(FATAL_ERROR "cpack (exit ${result}) made \"${package}\", not one .deb: ${output}")
 endif()
 
 execute_process(COMMAND lintian --fail-on error,warning --tag-display-limit 0 ${package}
@@ -31,10 +28,7 @@ if(NOT name MATCHES "^hnx-update_${package_version}_[a-z0-9]+\\.deb$")
   message(FATAL_ERROR "package file ${name} does not carry version ${package_version}")
 endif()
 
-execute_process(COMMAND dpkg -x ${package} ${WORK}/root RESULT_VARIABLE result)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "dpkg -x failed")
-endif()
+execute_process(COMMAND dpkg -x ${package} ${WORK}/root RESULT_VARIABLE unpacked)
 file(GLOB_RECURSE files LIST_DIRECTORIES false RELATIVE ${WORK}/root ${WORK}/root/*)
 list(SORT files)
 set(expected usr/bin/hnx-update usr/lib/udev/rules.d/60-hnx-update.rules usr/share/doc/hnx-update/changelog.Debian.gz
@@ -51,8 +45,8 @@ if(GUI)
   endforeach()
   list(SORT expected)
 endif()
-if(NOT files STREQUAL expected)
-  message(FATAL_ERROR "package files: ${files}")
+if(NOT unpacked EQUAL 0 OR NOT files STREQUAL expected)
+  message(FATAL_ERROR "package files (dpkg -x exit ${unpacked}): ${files}")
 endif()
 
 # The installed program gives the package's version without its Debian revision; the man page was

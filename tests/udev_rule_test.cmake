@@ -5,14 +5,12 @@
 file(REMOVE_RECURSE ${WORK})
 file(READ ${TEMPLATE} template)
 
-function(write_rule name)
+# Sets `result`, `output` and `errors` (on one line) where it is called.
+macro(write_rule name)
   execute_process(COMMAND ${CMAKE_COMMAND} ${ARGN} -DTEMPLATE=${TEMPLATE} -DOUTPUT=${WORK}/${name}.rules -P ${RULE_SCRIPT}
                   RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE errors)
-  set(result ${result} PARENT_SCOPE)
-  set(output "${output}" PARENT_SCOPE)
   string(REGEX REPLACE "[ \n]+" " " errors "${errors}")
-  set(errors "${errors}" PARENT_SCOPE)
-endfunction()
+endmacro()
 
 write_rule(ids -DHNX_USB_VENDOR_ID=1A2b -DHNX_USB_PRODUCT_ID=00ff)
 file(READ ${WORK}/ids.rules rule)

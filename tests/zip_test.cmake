@@ -1,18 +1,15 @@
 # Builds a zip with CPack (-DZIP=<its name>) and checks what a user unpacks: exactly FILES, and,
-# with LIMIT, under LIMIT bytes together. The Windows zip (PE_MACHINE given): one folder named for the
-# version holding the two programs, both PE32 for i386, and the README (CRLF lines, for Notepad);
-# never a ZB_USB.DLL, which is the vendor's to ship (the build folder holds the simulator's). The
-# page's zip, for a static HTTPS host: the page, its script, the module and the icon, under 1 MiB
-# (the embedded image included).
+# with LIMIT, under LIMIT bytes together. The Windows zip: one folder named for the version holding
+# the two programs (the build's own, whose machine type win32.machine.* checks) and the README (CRLF
+# lines, for Notepad); never a ZB_USB.DLL, which is the vendor's to ship (the build folder holds the
+# simulator's). The page's zip, for a static HTTPS host: the page, its script, the module and the
+# icon, under 1 MiB (the embedded image included).
 file(REMOVE_RECURSE ${WORK})
 execute_process(COMMAND ${CPACK} -G ZIP --config ${CONFIG} -B ${WORK}/out
                 RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "cpack failed: ${output}")
-endif()
 file(GLOB archives RELATIVE ${WORK}/out ${WORK}/out/*.zip)
-if(NOT archives STREQUAL ZIP)
-  message(FATAL_ERROR "expected ${ZIP}, found: ${archives}")
+if(NOT result EQUAL 0 OR NOT archives STREQUAL ZIP)
+  message(FATAL_ERROR "cpack (exit ${result}) made \"${archives}\", not ${ZIP}: ${output}")
 endif()
 
 file(MAKE_DIRECTORY ${WORK}/root)
@@ -26,13 +23,7 @@ set(total 0)
 foreach(name IN LISTS files)
   file(SIZE ${WORK}/root/${name} size)
   math(EXPR total "${total} + ${size}")
-  if(PE_MACHINE AND name MATCHES "\\.exe$")
-    execute_process(COMMAND ${CMAKE_COMMAND} -DFILE=${WORK}/root/${name} -DMACHINE=i686 -P ${PE_MACHINE}
-                    RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
-    if(NOT result EQUAL 0)
-      message(FATAL_ERROR "${output}")
-    endif()
-  elseif(PE_MACHINE AND name MATCHES "README\\.txt$")
+  if(name MATCHES "README\\.txt$")
     # file(READ) drops carriage returns, so the line ends are counted in the bytes.
     file(READ ${WORK}/root/${name} readme)
     file(READ ${WORK}/root/${name} bytes HEX)

@@ -5,11 +5,12 @@
 //   {"op":"add","location":"1-2","kind":"ours"|"foreign"|"no-permission","identification":"…",
 //    "wireMicroseconds":N,"answeredTransfers":N,"unpluggedAfterAnswers":true,"faults":"…"}
 //   {"op":"remove","location":"1-2"}  {"op":"replug","location":"1-2"}
-//   {"op":"device","location":"1-2"}    -> {"trace":[…],"flash":"hex","plugged":b,"counts":{…}}
+//   {"op":"device","location":"1-2"}    -> {"trace":[…],"flash":[bytes…],"plugged":b,"counts":{…}}
 //   {"op":"waitTransfers","location":"1-2","transfers":N,"timeoutMs":N} -> {"reached":b}
 //   {"op":"start","program":"…","args":[…],"folder":"…"} -> {"pid":N}   (one program at a time)
 //   {"op":"stop"}   -> {"code":N,"signal":N,"cpuSeconds":x}   (waits for the started program)
-//   {"op":"run","program":"…","args":[…],"folder":"…"} -> {"code":N,"out":[…],"err":[…],"cpuSeconds":x,"wallSeconds":x}
+//   {"op":"run","program":"…","args":[…],"folder":"…"}
+//       -> {"code":N,"out":[…],"err":[…],"cpuSeconds":x,"wallSeconds":x}
 //
 // Every answer is {"ok":true,…} or {"ok":false,"error":"…"}. At the end of its input it ends, and
 // with it a started program that is still running.
@@ -31,24 +32,16 @@ using hnx::sim::ScriptedDevice;
 using hnx::sim::ScriptedDeviceSetup;
 using nlohmann::json;
 
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(bytes.size() * 2);
-  for (const std::uint8_t byte : bytes) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 0xF];
-  }
-  return text;
-}
-
 ScriptedDeviceSetup SetupOf(const json& request) {
   ScriptedDeviceSetup setup;
   setup.location = request.at("location").get<std::string>();
   const std::string kind = request.value("kind", "ours");
-  if (kind == "foreign") setup.kind = ScriptedDeviceSetup::Kind::Foreign;
-  else if (kind == "no-permission") setup.kind = ScriptedDeviceSetup::Kind::NoPermission;
-  else if (kind != "ours") throw std::invalid_argument("unknown kind " + kind);
+  if (kind == "foreign")
+    setup.kind = ScriptedDeviceSetup::Kind::Foreign;
+  else if (kind == "no-permission")
+    setup.kind = ScriptedDeviceSetup::Kind::NoPermission;
+  else if (kind != "ours")
+    throw std::invalid_argument("unknown kind " + kind);
   if (request.contains("identification")) {
     const std::string text = request["identification"].get<std::string>();
     setup.identification.assign(text.begin(), text.end());  // ASCII
@@ -73,8 +66,9 @@ class Bus {
     if (op == "replug") return usb_.Replug(Device(request)), json::object();
     if (op == "device") return Describe(Device(request));
     if (op == "waitTransfers") {
-      const bool reached = Device(request).WaitForTransfers(request.at("transfers").get<std::uint64_t>(),
-                                                            std::chrono::milliseconds(request.at("timeoutMs").get<int>()));
+      const bool reached =
+          Device(request).WaitForTransfers(request.at("transfers").get<std::uint64_t>(),
+                                           std::chrono::milliseconds(request.at("timeoutMs").get<int>()));
       return {{"reached", reached}};
     }
     if (op == "start") {
@@ -90,9 +84,13 @@ class Bus {
     }
     if (op == "run") {
       const auto start = std::chrono::steady_clock::now();
-      const hnx::sim::ProgramRun run = usb_.Run(request.at("program"), request.at("args"), request.at("folder"));
+      const hnx::sim::ProgramRun run =
+          usb_.Run(request.at("program"), request.at("args"), request.at("folder"));
       const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
-      return {{"code", run.code}, {"out", run.out}, {"err", run.err}, {"cpuSeconds", run.cpuSeconds},
+      return {{"code", run.code},
+              {"out", run.out},
+              {"err", run.err},
+              {"cpuSeconds", run.cpuSeconds},
               {"wallSeconds", wall.count()}};
     }
     throw std::invalid_argument("unknown op " + op);
@@ -108,10 +106,12 @@ class Bus {
   static json Describe(const ScriptedDevice& device) {
     const hnx::sim::UsbRequestCounts counts = device.counts();
     return {{"trace", device.TraceLines()},
-            {"flash", Hex(device.Flash())},
+            {"flash", device.Flash()},
             {"plugged", device.plugged()},
             {"counts",
-             {{"bulkTransfers", counts.bulkTransfers}, {"claims", counts.claims}, {"releases", counts.releases}}}};
+             {{"bulkTransfers", counts.bulkTransfers},
+              {"claims", counts.claims},
+              {"releases", counts.releases}}}};
   }
 
   hnx::sim::ScriptedUsb usb_;

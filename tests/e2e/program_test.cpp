@@ -41,7 +41,6 @@ void ProgramTest::Launch(const Layout& layout) {
   SetEnvironmentVariableA("HNX_SIM_STATE", InFolder("device.state").c_str());
   SetEnvironmentVariableA("HNX_SIM_TRACE", InFolder("device.trace").c_str());
   SetEnvironmentVariableA("HNX_TRACE", InFolder("transfers.log").c_str());
-  SetEnvironmentVariableA("HNX_SIM_FAULTS", layout.faults.empty() ? nullptr : layout.faults.c_str());
   program_ = std::make_unique<drive::Program>(programFolder / "ZB4450_download.exe", folder_ / "work");
   ASSERT_NE(program_->dialog(), nullptr) << "no dialog appeared";
 }

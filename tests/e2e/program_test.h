@@ -35,12 +35,11 @@ inline constexpr const char* kStagingFolder = "C:\\Program BinFile";
 inline constexpr const char* kStagingFile = "C:\\Program BinFile\\b167h.bin";
 inline constexpr int kCloseCommand = 8;
 
-// The library beside the program and the one in the working folder ("" for none), the simulated
-// device's fault plan (HNX_SIM_FAULTS, "" for none), and the name of the program's folder.
+// The library beside the program and the one in the working folder ("" for none), and the name of the
+// program's folder.
 struct Layout {
   std::string besideProgram = Outputs().simulator;
   std::string inWorkingFolder;
-  std::string faults;
   std::wstring programFolder = L"program";
 };
 

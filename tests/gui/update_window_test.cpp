@@ -11,8 +11,8 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
-#include <atomic>
 #include <filesystem>
+#include <latch>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -34,66 +34,58 @@ using ::testing::IsEmpty;
 
 constexpr int kRunTimeoutMs = 60000;
 
-// A simulated device on the fake bus. `beforeTransfer` sees the number of each bulk transfer, from 1,
-// on the worker thread.
+// A simulated device on the fake bus.
 struct FakeDevice {
   UsbLocation location;
   sim::SimDevice sim;
-  std::function<void(std::uint64_t)> beforeTransfer;
-  std::function<void()> beforeClose;
 };
 
 class FakeTransport final : public UsbTransport {
  public:
-  FakeTransport(FakeDevice* device, std::uint32_t denied) : device_(device), denied_(denied) {}
-  bool OpenPipe() override { return device_ != nullptr && device_->sim.OpenPipe() != 0; }
-  void ClosePipe() override {
-    if (device_ == nullptr) return;
-    if (device_->beforeClose) device_->beforeClose();
-    device_->sim.ClosePipe();
-  }
+  FakeTransport(sim::SimDevice& device, std::uint32_t denied) : device_(device), denied_(denied) {}
+  bool OpenPipe() override { return device_.OpenPipe() != 0; }
+  void ClosePipe() override { device_.ClosePipe(); }
   bool BulkWrite(const std::uint8_t* data, std::uint32_t length, std::uint32_t& count) override {
-    Before();
-    return device_->sim.BulkWrite(data, length, &count) != 0;
+    return device_.BulkWrite(data, length, &count) != 0;
   }
   bool BulkRead(std::uint8_t* buffer, std::uint32_t length, std::uint32_t& count) override {
-    Before();
-    return device_->sim.BulkRead(buffer, length, &count) != 0;
+    return device_.BulkRead(buffer, length, &count) != 0;
   }
   std::uint32_t deniedAtLastOpen() const override { return denied_; }
 
  private:
-  void Before() {
-    if (device_->beforeTransfer) device_->beforeTransfer(++transfers_);
-  }
-  FakeDevice* device_;
+  sim::SimDevice& device_;
   std::uint32_t denied_;
-  std::uint64_t transfers_ = 0;
 };
 
 // The identified devices, in order, and how many others could not be opened for lack of permission,
 // at the survey and then while the transport waits for a device.
 class FakeUsb final : public UsbBus {
  public:
-  FakeUsb(std::vector<FakeDevice*> devices, std::uint32_t denied, std::uint32_t deniedLater)
-      : devices_(std::move(devices)), denied_(denied), deniedLater_(deniedLater) {}
+  FakeUsb(const std::vector<std::unique_ptr<FakeDevice>>& devices, std::uint32_t denied,
+          std::uint32_t deniedLater)
+      : devices_(devices), denied_(denied), deniedLater_(deniedLater) {
+    absent_.faults().openFailures = -1;
+  }
   UsbSurvey Survey() override {
     UsbSurvey survey{{}, denied_};
-    for (const FakeDevice* device : devices_) survey.devices.push_back({device->location, "12 Mbit/s"});
+    for (const auto& device : devices_) survey.devices.push_back({device->location, "12 Mbit/s"});
     return survey;
   }
+  // With no device at `location`, or several and none named, a device that never opens.
   std::unique_ptr<UsbTransport> Connect(const std::optional<UsbLocation>& location) override {
-    FakeDevice* found = nullptr;
-    for (FakeDevice* device : devices_)
-      if (location ? device->location == *location : devices_.size() == 1) found = device;
-    return std::make_unique<FakeTransport>(found, deniedLater_);
+    sim::SimDevice* found = &absent_;
+    for (const auto& device : devices_)
+      if (location ? device->location == *location : devices_.size() == 1) found = &device->sim;
+    return std::make_unique<FakeTransport>(*found, deniedLater_);
   }
   UsbChanges WaitForChanges(std::chrono::milliseconds) override { return {}; }  // the window never waits
 
  private:
-  std::vector<FakeDevice*> devices_;
+  const std::vector<std::unique_ptr<FakeDevice>>& devices_;
   std::uint32_t denied_;
   std::uint32_t deniedLater_;
+  sim::SimDevice absent_;
 };
 
 struct Box {
@@ -118,7 +110,7 @@ class User final : public QObject {
   std::vector<Box> boxes;
   std::vector<std::vector<std::string>> deviceLists;
   QMessageBox::StandardButton question = QMessageBox::Yes;
-  int deviceRow = 0;  // -1: cancel
+  int deviceRow = 0;         // -1: cancel
   bool doubleClick = false;  // chooses the row by a double click rather than OK
   // At the moment each box shows, before it is answered.
   std::function<void()> onBox;
@@ -150,18 +142,10 @@ class User final : public QObject {
   }
 };
 
-// A gate a transfer waits at until the test opens it.
+// Where a run waits until the test lets it go on.
 struct Gate {
-  std::atomic<bool> reached = false;
-  std::atomic<bool> open = false;
-  void WaitHere() {
-    reached = true;
-    open.wait(false);
-  }
-  void Open() {
-    open = true;
-    open.notify_all();
-  }
+  std::latch reached{1};
+  std::latch open{1};
 };
 
 class UpdateWindowTest : public ::testing::Test {
@@ -174,14 +158,8 @@ class UpdateWindowTest : public ::testing::Test {
 
   // The window over the devices added so far; no bus at all when `withUsb` is false.
   UpdateWindow& Open(std::uint32_t denied = 0, bool withUsb = true, std::uint32_t deniedLater = 0) {
-    std::vector<FakeDevice*> devices;
-    for (const auto& device : devices_) devices.push_back(device.get());
-    gui::WindowEngine engine{withUsb ? std::make_unique<FakeUsb>(devices, denied, deniedLater) : nullptr,
-                             &sleeper_,
-                             staging_,
-                             EmbeddedImage(),
-                             nullptr,
-                             recordPath_};
+    gui::WindowEngine engine{nullptr, &sleeper_, staging_, EmbeddedImage(), nullptr, recordPath_};
+    if (withUsb) engine.usb = std::make_unique<FakeUsb>(devices_, denied, deniedLater);
     window_ = std::make_unique<UpdateWindow>(std::move(engine));
     window_->show();
     return *window_;
@@ -207,18 +185,19 @@ class UpdateWindowTest : public ::testing::Test {
   }
   bool StagingLeft() const { return Staged() > 0; }
 
-  // Opens the window over one device and clicks "Update"; returns once the run waits at `gate`, in
-  // transfer `held` (300: block 99 is being programmed) or, with 0, as it closes the pipe.
-  FakeDevice& StartRunHeldAt(Gate& gate, std::uint64_t held = 300) {
+  // Opens the window over one device and clicks "Update"; returns once the run waits at `gate`, as the
+  // device records call `held` (301: block 99 is being programmed) or, with 0, the close of its pipe.
+  FakeDevice& StartRunHeldAt(Gate& gate, std::size_t held = 301) {
     devices_.clear();
     FakeDevice& device = AddDevice("1-1");
-    device.beforeTransfer = [&gate, held](std::uint64_t transfer) {
-      if (transfer == held) gate.WaitHere();
-    };
-    if (held == 0) device.beforeClose = [&gate] { gate.WaitHere(); };
+    device.sim.SetTraceSink([&gate, held, calls = std::size_t{0}](const TraceRecord& record) mutable {
+      if (++calls != held && (held != 0 || record.call != Call::ClosePipe)) return;
+      gate.reached.count_down();
+      gate.open.wait();
+    });
     Open();
     QTest::mouseClick(&UpdateButton(), Qt::LeftButton);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return gate.reached.load(); }, kRunTimeoutMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return gate.reached.try_wait(); }, kRunTimeoutMs));
     return device;
   }
 
@@ -231,136 +210,103 @@ class UpdateWindowTest : public ::testing::Test {
   std::unique_ptr<UpdateWindow> window_;
 };
 
-TEST_F(UpdateWindowTest, UpdateProgramsTheEmbeddedImageWithTheButtonDisabledAndTheBarMovingOnTheGuiThread) {
-  FakeDevice& device = AddDevice("1-4.2");
-  Open();
-  std::vector<int> positions;
-  bool offGuiThread = false, enabledWhileMoving = false, enabledAtBox = true;
-  QObject::connect(&Bar(), &QProgressBar::valueChanged, [&](int value) {
-    positions.push_back(value);
-    offGuiThread |= QThread::currentThread() != qApp->thread();
-    enabledWhileMoving |= UpdateButton().isEnabled();
-  });
-  user_.onBox = [&] { enabledAtBox = UpdateButton().isEnabled(); };
-
-  ClickUpdateAndWait();
-  EXPECT_THAT(user_.boxes, ElementsAre(BoxOf(kUpdateSucceeded, QMessageBox::Information)));
-  EXPECT_FALSE(offGuiThread);
-  EXPECT_FALSE(enabledWhileMoving);
-  EXPECT_FALSE(enabledAtBox);
-  EXPECT_TRUE(UpdateButton().isEnabled());
-  // One step per block programmed, then the read-back's 1024 at once: the bar ends full.
-  ASSERT_EQ(positions.size(), 1024 + 1u);
-  EXPECT_EQ(positions[0], 1);
-  EXPECT_EQ(positions[1023], 1024);
-  EXPECT_EQ(Bar().value(), 2048);
-  EXPECT_EQ(Bar().maximum(), 2048);
-  const std::span<const std::uint8_t> image = EmbeddedImage();
-  EXPECT_EQ(device.sim.flash(), std::vector<std::uint8_t>(image.begin(), image.end()));
-  EXPECT_EQ(TraceLines(device.sim).back(), "close");
-  EXPECT_FALSE(device.sim.pipeOpen());
-  EXPECT_FALSE(StagingLeft());
-  // The README's picture of the window, as the update leaves it.
-  EXPECT_TRUE(window_->grab().save("gui-window.png"));
-}
-
-// Outcomes decided before any transfer: each is one box, and the button comes back.
-TEST_F(UpdateWindowTest, NoDeviceNoPermissionAndNoLibusbEachShowTheirBoxAndGiveTheButtonBack) {
+// Each run ends in one box, shown while the run still holds the device and the staged image, with the
+// button disabled and the run's record (HNX_RECORD) appended: the window's tool, the embedded image,
+// what moved and how it ended. Once the box is answered, everything is released and the button comes
+// back. The bar moves on the GUI thread only, one step per block programmed, then the read-back's
+// 1024 at once.
+TEST_F(UpdateWindowTest, EachRunShowsItsOutcomeAfterItsRecordThenReleasesEverything) {
   struct Case {
-    const char* name;
+    const char* faults;         // the device's fault plan; nullptr: no device
     std::uint32_t denied;       // at the survey
     std::uint32_t deniedLater;  // while the update waits for a device
     bool withUsb;
     Box box;
+    int code;
+    std::uint64_t bytes;
+    std::uint64_t transfers;
+    int bar;
     std::vector<std::uint32_t> waits;
   };
   const std::vector<std::uint32_t> waited(31, 1000);
   // clang-format off
   const std::vector<Case> cases = {
+      {"", 0, 0, true, BoxOf(kUpdateSucceeded, QMessageBox::Information), 0, 0x20000, 6148, 2048, {}},
+      // The program frame of block 499 fails.
+      {"fail-transfer=1500", 0, 0, true, BoxOf(kFlashWriteFailure, QMessageBox::Critical), 74, 498 * 64, 1499,
+       499, {}},
       // The dialog's own: it waits 30 seconds for a device, then times out.
-      {"no device", 0, 0, true, BoxOf(kTimeOut, QMessageBox::Critical), waited},
-      {"no permission", 2, 2, true, {kDialogCaption, UsbPermissionText(2), QMessageBox::Critical}, {}},
+      {nullptr, 0, 0, true, BoxOf(kTimeOut, QMessageBox::Critical), 69, 0, 0, 0, waited},
+      {nullptr, 2, 2, true, {kDialogCaption, UsbPermissionText(2), QMessageBox::Critical}, 69, 0, 0, 0, {}},
       // One plugged in while it waited: named as hnx-update names it.
-      {"no permission for one plugged in meanwhile", 0, 1, true,
-       {kDialogCaption, UsbPermissionText(1), QMessageBox::Critical}, waited},
-      {"no libusb", 0, 0, false, {kDialogCaption, gui::kNoUsbText, QMessageBox::Critical}, {}},
+      {nullptr, 0, 1, true, {kDialogCaption, UsbPermissionText(1), QMessageBox::Critical}, 69, 0, 0, 0,
+       waited},
+      {nullptr, 0, 0, false, {kDialogCaption, gui::kNoUsbText, QMessageBox::Critical}, 69, 0, 0, 0, {}},
   };
   // clang-format on
+  recordPath_ = temp_.Path("records.jsonl");
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.box.text);
+    std::filesystem::remove(recordPath_);
     user_.boxes.clear();
     sleeper_.waits.clear();
+    devices_.clear();
+    FakeDevice* device = c.faults == nullptr ? nullptr : &AddDevice("1-4.2");
+    if (device != nullptr) device->sim.faults() = *sim::FaultPlan::Parse(c.faults);
     Open(c.denied, c.withUsb, c.deniedLater);
+    std::vector<int> positions;
+    bool offGuiThread = false, enabledWhileMoving = false, enabledAtBox = true, pipeOpenAtBox = false;
+    QObject::connect(&Bar(), &QProgressBar::valueChanged, [&](int value) {
+      positions.push_back(value);
+      offGuiThread |= QThread::currentThread() != qApp->thread();
+      enabledWhileMoving |= UpdateButton().isEnabled();
+    });
+    std::vector<std::string> recordAtBox;
+    std::size_t stagedAtBox = 0;
+    user_.onBox = [&] {
+      recordAtBox = FileLines(recordPath_);
+      enabledAtBox = UpdateButton().isEnabled();
+      pipeOpenAtBox = device != nullptr && device->sim.pipeOpen();
+      stagedAtBox = Staged("b167h.bin");
+    };
+
     ClickUpdateAndWait();
     EXPECT_THAT(user_.boxes, ElementsAre(c.box));
     EXPECT_EQ(sleeper_.waits, c.waits);
+    EXPECT_FALSE(enabledAtBox);
     EXPECT_TRUE(UpdateButton().isEnabled());
-    EXPECT_EQ(Bar().value(), 0);
+    std::vector<int> steps;
+    for (int block = 1; block <= std::min(c.bar, 1024); ++block) steps.push_back(block);
+    if (c.bar == 2048) steps.push_back(2048);
+    EXPECT_EQ(positions, steps);
+    EXPECT_FALSE(offGuiThread);
+    EXPECT_FALSE(enabledWhileMoving);
     EXPECT_FALSE(StagingLeft());
-  }
-}
-
-// The box shows while the run still holds the device and the staged image: it waits for its answer,
-// and only then is everything released.
-TEST_F(UpdateWindowTest, ATransferFailingMidwayShowsItsBoxThenReleasesTheDeviceAndGivesTheButtonBack) {
-  FakeDevice& device = AddDevice("1-1");
-  device.sim.faults() = *sim::FaultPlan::Parse("fail-transfer=1500");  // the program frame of block 499
-  Open();
-  bool pipeOpenAtBox = false, stagedAtBox = false;
-  user_.onBox = [&] {
-    pipeOpenAtBox = device.sim.pipeOpen();
-    stagedAtBox = Staged("b167h.bin") == 1;
-  };
-
-  ClickUpdateAndWait();
-  EXPECT_THAT(user_.boxes, ElementsAre(BoxOf(kFlashWriteFailure, QMessageBox::Critical)));
-  EXPECT_TRUE(pipeOpenAtBox);
-  EXPECT_TRUE(stagedAtBox);
-  EXPECT_EQ(Bar().value(), 499);  // the blocks programmed
-  EXPECT_TRUE(UpdateButton().isEnabled());
-  const std::vector<std::string> trace = TraceLines(device.sim);
-  EXPECT_EQ(trace.size(), 1 + 1500 + 1u);  // open, the transfers, close
-  EXPECT_EQ(trace.back(), "close");
-  EXPECT_FALSE(device.sim.pipeOpen());
-  EXPECT_FALSE(StagingLeft());
-}
-
-// With a record file (HNX_RECORD), each run appends its record before its outcome box shows: the
-// window's tool, the embedded image, what moved and how it ended.
-TEST_F(UpdateWindowTest, EachRunAppendsItsRecordBeforeItsOutcomeShows) {
-  struct Case {
-    const char* faults;  // nullptr: no libusb
-    std::string result;
-    int code;
-    std::uint64_t bytes;
-  };
-  const std::vector<Case> cases = {{"", kUpdateSucceeded.text, 0, 0x20000},
-                                   {"fail-transfer=1500", kFlashWriteFailure.text, 74, 498 * 64},
-                                   {nullptr, gui::kNoUsbText, 69, 0}};
-  recordPath_ = temp_.Path("records.jsonl");
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.result);
-    std::filesystem::remove(recordPath_);
-    devices_.clear();
-    FakeDevice& device = AddDevice("1-1");
-    if (c.faults != nullptr) device.sim.faults() = *sim::FaultPlan::Parse(c.faults);
-    Open(0, c.faults != nullptr);
-    std::vector<std::string> atBox;
-    user_.onBox = [&] { atBox = FileLines(recordPath_); };
-    ClickUpdateAndWait();
-    ASSERT_EQ(atBox.size(), 1u);
-    EXPECT_EQ(FileLines(recordPath_), atBox);
-    const nlohmann::json record = nlohmann::json::parse(atBox.front());
+    ASSERT_EQ(recordAtBox.size(), 1u);
+    EXPECT_EQ(FileLines(recordPath_), recordAtBox);
+    const nlohmann::json record = nlohmann::json::parse(recordAtBox.front());
     EXPECT_EQ(record.at("tool"), "hnx-update-gui " HNX_VERSION);
     EXPECT_EQ(record.at("command"), "update");
     EXPECT_EQ(record.at("chip"), "ZB29K702");
     EXPECT_EQ(record.at("image").at("source"), "embedded");
     EXPECT_EQ(record.at("image").at("size"), EmbeddedImage().size());
-    EXPECT_EQ(record.at("result"), c.result);
+    EXPECT_EQ(record.at("result"), c.box.text);
     EXPECT_EQ(record.at("code"), c.code);
     EXPECT_EQ(record.at("bytes"), c.bytes);
-    EXPECT_EQ(record.at("transfers"),
-              c.faults == nullptr ? 0u : TransferCount(device.sim.trace()) - (c.code != 0));
+    EXPECT_EQ(record.at("transfers"), c.transfers);
+    if (device == nullptr) continue;
+    EXPECT_TRUE(pipeOpenAtBox);
+    EXPECT_EQ(stagedAtBox, 1u);
+    // The pipe's open, the transfers (the failed one too, none after it) and its close.
+    const std::vector<std::string> trace = TraceLines(device->sim);
+    EXPECT_EQ(trace.size(), 1 + c.transfers + (c.code != 0) + 1);
+    EXPECT_EQ(trace.back(), "close");
+    EXPECT_FALSE(device->sim.pipeOpen());
+    if (c.code != 0) continue;
+    const std::span<const std::uint8_t> image = EmbeddedImage();
+    EXPECT_EQ(device->sim.flash(), std::vector<std::uint8_t>(image.begin(), image.end()));
+    // The README's picture of the window, as the update leaves it.
+    EXPECT_TRUE(window_->grab().save("gui-window.png"));
   }
 }
 
@@ -412,65 +358,52 @@ TEST(WindowEnvironment, NamesTheTransferLogAndTheRecordFile) {
   unsetenv("HNX_RECORD");
 }
 
-// Closing during a run asks first. Yes: the run stops at the next block, releases everything, says
-// so, and the window closes. No: the run goes on to its end and the window stays.
-TEST_F(UpdateWindowTest, ClosingDuringARunAsksAndStopsCleanlyOnlyWhenTold) {
+// Closing during a run asks first. Yes: the run stops at the next block (the one under way ends
+// whole), releases everything, says so, and the window closes. No: the run goes on to its end and the
+// window stays. Once the outcome box is answered the run only lets go of the device and the staging:
+// closing then asks nothing, and the window closes as soon as the run has ended. The window going
+// away (the application quitting) stops the run and waits for it, without its outcome box, since no
+// one is left to answer it.
+TEST_F(UpdateWindowTest, ClosingDuringARunStopsItCleanlyOnlyWhenTold) {
   const Box question{kDialogCaption, gui::kStopQuestion, QMessageBox::Question};
-  for (const bool stop : {true, false}) {
-    SCOPED_TRACE(stop ? "stop" : "go on");
+  const Box succeeded = BoxOf(kUpdateSucceeded, QMessageBox::Information);
+  struct Case {
+    const char* name;
+    std::size_t held;                    // the device's call the run waits at; 0: its pipe's close
+    QMessageBox::StandardButton answer;  // NoButton: the window is destroyed instead
+    std::vector<Box> boxes;
+    bool visible;
+    std::size_t transfers;
+  };
+  const std::vector<Case> cases = {
+      {"stop", 301, QMessageBox::Yes, {question, BoxOf(kInterrupted, QMessageBox::Warning)}, false, 302},
+      {"go on", 301, QMessageBox::No, {question, succeeded}, true, 6148},
+      {"after the outcome", 0, QMessageBox::Yes, {succeeded}, false, 6148},
+      {"destroyed", 301, QMessageBox::NoButton, {}, false, 302},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     user_.boxes.clear();
-    user_.question = stop ? QMessageBox::Yes : QMessageBox::No;
+    user_.question = c.answer;
     Gate gate;
-    const FakeDevice& device = StartRunHeldAt(gate);
-    UpdateWindow& window = *window_;
-    QSignalSpy finished(&window, &UpdateWindow::updateFinished);
-    EXPECT_FALSE(window.close());
-    EXPECT_THAT(user_.boxes, ElementsAre(question));
-    gate.Open();
-    ASSERT_TRUE(finished.wait(kRunTimeoutMs));
-
+    const FakeDevice& device = StartRunHeldAt(gate, c.held);
+    if (c.answer == QMessageBox::NoButton) {
+      gate.open.count_down();
+      window_.reset();
+    } else {
+      QSignalSpy finished(window_.get(), &UpdateWindow::updateFinished);
+      EXPECT_FALSE(window_->close());  // the run still holds the device
+      gate.open.count_down();
+      ASSERT_TRUE(finished.wait(kRunTimeoutMs));
+      EXPECT_EQ(window_->isVisible(), c.visible);
+      EXPECT_EQ(Bar().value(), c.transfers == 302 ? 100 : 2048);
+    }
+    EXPECT_EQ(user_.boxes, c.boxes);
     const std::vector<std::string> trace = TraceLines(device.sim);
+    EXPECT_EQ(trace.size(), 1 + c.transfers + 1);
     EXPECT_EQ(trace.back(), "close");
     EXPECT_FALSE(StagingLeft());
-    if (stop) {
-      EXPECT_THAT(user_.boxes, ElementsAre(question, BoxOf(kInterrupted, QMessageBox::Warning)));
-      EXPECT_FALSE(window.isVisible());
-      EXPECT_EQ(trace.size(), 1 + 302 + 1u);  // the block under way ends whole
-      EXPECT_EQ(Bar().value(), 100);
-    } else {
-      EXPECT_THAT(user_.boxes, ElementsAre(question, BoxOf(kUpdateSucceeded, QMessageBox::Information)));
-      EXPECT_TRUE(window.isVisible());
-      EXPECT_EQ(Bar().value(), 2048);
-    }
   }
-}
-
-// Once the outcome box is answered the run only lets go of the device and the staging: closing the
-// window then asks nothing, and it closes as soon as the run has ended.
-TEST_F(UpdateWindowTest, ClosingRightAfterTheOutcomeAsksNothingAndClosesOnceTheDeviceIsReleased) {
-  Gate gate;
-  const FakeDevice& device = StartRunHeldAt(gate, 0);
-  UpdateWindow& window = *window_;
-  QSignalSpy finished(&window, &UpdateWindow::updateFinished);
-  EXPECT_FALSE(window.close());  // the run still holds the device
-  gate.Open();
-  ASSERT_TRUE(finished.wait(kRunTimeoutMs));
-  EXPECT_THAT(user_.boxes, ElementsAre(BoxOf(kUpdateSucceeded, QMessageBox::Information)));
-  EXPECT_FALSE(window.isVisible());
-  EXPECT_EQ(TraceLines(device.sim).back(), "close");
-  EXPECT_FALSE(StagingLeft());
-}
-
-// The window going away during a run (the application quitting) stops the run and waits for it; the
-// run's outcome box is not waited for, since no one is left to answer it.
-TEST_F(UpdateWindowTest, DestroyingTheWindowDuringARunStopsItWithoutWaitingForItsBox) {
-  Gate gate;
-  const FakeDevice& device = StartRunHeldAt(gate);
-  gate.Open();
-  window_.reset();
-  EXPECT_THAT(user_.boxes, IsEmpty());
-  EXPECT_EQ(TraceLines(device.sim).back(), "close");
-  EXPECT_FALSE(StagingLeft());
 }
 
 // The shipped layout: the template's caption, the icon, and in a 524 x 155 client area (the dialog's

@@ -13,17 +13,14 @@ using hnx::sim::SimDevice;
 
 extern "C" {
 
-// A fresh device with the fault plan `faults` (sim/README.md); nullptr when the plan does not parse.
+// A fresh device with the fault plan `faults` (sim/README.md), kept to the module's end; nullptr when
+// the plan does not parse.
 EMSCRIPTEN_KEEPALIVE SimDevice* sim_new(const char* faults) {
   const auto plan = hnx::sim::FaultPlan::Parse(faults);
   if (!plan) return nullptr;
   auto device = std::make_unique<SimDevice>();
   device->faults() = *plan;
   return device.release();
-}
-
-EMSCRIPTEN_KEEPALIVE void sim_delete(SimDevice* device) {
-  delete device;
 }
 
 EMSCRIPTEN_KEEPALIVE int sim_open(SimDevice* device) {

@@ -51,7 +51,11 @@ export class Bus {
   add(location, setup = {}) { return this.ask({ op: 'add', location, ...setup }); }
   remove(location) { return this.ask({ op: 'remove', location }); }
   replug(location) { return this.ask({ op: 'replug', location }); }
-  device(location) { return this.ask({ op: 'device', location }); }
+  // A device's trace, counts and flash (as hex).
+  async device(location) {
+    const answer = await this.ask({ op: 'device', location });
+    return { ...answer, flash: Buffer.from(answer.flash).toString('hex') };
+  }
   waitTransfers(location, transfers, timeoutMs = 20000) {
     return this.ask({ op: 'waitTransfers', location, transfers, timeoutMs });
   }
