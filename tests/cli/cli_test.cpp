@@ -108,6 +108,8 @@ const RunCase kRunCases[] = {
      {}, {"IC Type Error!!"}, ""},
     {"UnknownCommand", "--library {lib} frobnicate", "", 64, {},
      {"A subcommand is required", "Run with --help for more information."}, ""},
+    {"TwoCommands", "--library {lib} erase list", "", 64, {},
+     {"The following argument was not expected: list", "Run with --help for more information."}, ""},
     {"HashNotHex", "--library {lib} --expect-sha256 000000000000000000000000000000000000000000000000000000000000000g"
                    " erase", "", 64, {},
      {"--expect-sha256: a SHA-256 is 64 hexadecimal digits: "
