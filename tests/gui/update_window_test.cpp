@@ -123,7 +123,11 @@ class User final : public QObject {
       if (onBox) onBox();
       const QMessageBox::StandardButton answer =
           box->icon() == QMessageBox::Question ? question : QMessageBox::Ok;
-      QTimer::singleShot(0, box, [box, answer] { box->button(answer)->click(); });
+      // No is given with the Return key, as the box's default: a stray Return never stops a run.
+      QTimer::singleShot(0, box, [box, answer] {
+        if (answer == QMessageBox::No) return QTest::keyClick(box, Qt::Key_Return);
+        box->button(answer)->click();
+      });
     } else if (object->objectName() == "deviceChoice") {
       auto* dialog = static_cast<QWidget*>(object);
       auto* list = dialog->findChild<QListWidget*>();
