@@ -37,5 +37,18 @@ TEST(ProductionRecordFile, AppendsFromManyThreadsAtOnceKeepEveryLineWhole) {
   EXPECT_EQ(found, expected);
 }
 
+// A record's time is UTC to the millisecond, before and beyond the 32-bit seconds' end in 2038.
+TEST(ProductionRecordLine, TellsItsStartInUtcToTheMillisecond) {
+  const RecordHeader header;
+  for (const auto& [milliseconds, time] : {std::pair{1796670618123LL, "2026-12-07T19:10:18.123Z"},
+                                           {946684799999LL, "1999-12-31T23:59:59.999Z"},
+                                           {2147483648000LL, "2038-01-19T03:14:08.000Z"}}) {
+    ProductionRecord record;
+    record.start = std::chrono::system_clock::time_point(std::chrono::milliseconds(milliseconds));
+    record.header = &header;
+    EXPECT_THAT(RecordLine(record), ::testing::StartsWith(std::string(R"({"time":")") + time + R"(",)"));
+  }
+}
+
 }  // namespace
 }  // namespace hnx::test
