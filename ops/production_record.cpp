@@ -15,11 +15,13 @@ using Json = nlohmann::ordered_json;
 std::string UtcText(std::chrono::system_clock::time_point time) {
   const auto milliseconds =
       std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
-  const std::time_t seconds = static_cast<std::time_t>(milliseconds / 1000);
   std::tm utc{};
 #if defined(_WIN32)
-  gmtime_s(&utc, &seconds);
+  // The 32-bit program's time_t ends in January 2038; its 64-bit sibling does not.
+  const __time64_t seconds = milliseconds / 1000;
+  _gmtime64_s(&utc, &seconds);
 #else
+  const std::time_t seconds = static_cast<std::time_t>(milliseconds / 1000);
   gmtime_r(&seconds, &utc);
 #endif
   char text[40];
