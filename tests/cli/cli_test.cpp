@@ -217,6 +217,13 @@ TEST_F(CliTest, ASecondInterruptEndsTheProcessAtOnce) {
   }
 }
 
+// A run of well under a second still tells the rate it moved the flash at.
+TEST_F(CliTest, AShortRunTellsItsRate) {
+  const ProgramRun run = Start({HNX_CLI_PROGRAM, "--library", "{lib}", "erase"}).Wait();
+  ASSERT_EQ(run.code, 0);
+  EXPECT_THAT(run.out.front(), ::testing::Not(::testing::EndsWith("(0.0 KiB/s)")));
+}
+
 // Started under nohup, the program keeps ignoring a hang-up and runs to its end.
 TEST_F(CliTest, AHangUpIgnoredFromTheStartStaysIgnored) {
   RunningProgram program =
