@@ -205,6 +205,10 @@ int RunWithLibrary(const CommandLine& line, ConsoleUi& ui, const Prepared& prepa
     return ui.Finish(
         "Can't reach the USB devices (libusb did not start): name a transfer library with --library.",
         kNoDevice);
+  if (RunsOnSeveralDevices(line) || !line.device.empty())
+    return ui.Finish(
+        "--device, --all and --station choose among the system's USB devices; a transfer library has one.",
+        kUsage);
   PlatformDynamicLibrary libraries;
   if (DynamicLibrary::Handle probe = libraries.Load(libraryPath)) {
     libraries.Unload(probe);
@@ -332,15 +336,8 @@ int RunToTheEnd(const CommandLine& line, ConsoleOutput& output, StopFlag stop) {
   prepared.oneDeviceLog = &record;
   if (prepared.record.image) ui.EmitJson(ImageObject(*prepared.record.image));
 
-  const bool choosesDevice = RunsOnSeveralDevices(line) || !line.device.empty();
   const std::unique_ptr<UsbBus> usb = line.library.empty() ? MakeSystemUsb() : nullptr;
   if (usb) return RunOnUsb(line, ui, prepared, *usb, output, stop);
-  // Where libusb is the system's way and did not start, that is what the run is told, not a usage.
-  const bool libraryChosen = !line.library.empty() || !DefaultTransferLibraryPath().empty();
-  if (choosesDevice && libraryChosen)
-    return ui.Finish(
-        "--device, --all and --station choose among the system's USB devices; a transfer library has one.",
-        kUsage);
   return RunWithLibrary(line, ui, prepared, stop);
 }
 

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "../usb/usb_rig.h"
 
@@ -211,7 +210,7 @@ TEST_F(CliTest, ASecondInterruptEndsTheProcessAtOnce) {
     RunningProgram program = Start({HNX_CLI_PROGRAM, "erase", "--library", "{lib}"}, "delay-us=300000");
     ASSERT_TRUE(WaitForLines(trace_, 2));  // open, and the erase frame under way
     program.Signal(first);
-    while (SignalPending(program.pid())) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(Eventually([&] { return !SignalPending(program.pid()); }));
     program.Signal(second);
     EXPECT_EQ(program.Wait().signal, second);
   }

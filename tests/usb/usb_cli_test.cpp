@@ -187,8 +187,7 @@ INSTANTIATE_TEST_SUITE_P(Usb, UsbBus, ::testing::ValuesIn(kBusCases),
 TEST_F(UsbCliTest, LibusbThatCannotStartIsNoDeviceNotAUsage) {
   ScriptedDevice& device = usb_.Add(Device("1-2"));
   for (int descriptor = 0; descriptor < 64; ++descriptor)
-    std::filesystem::create_directory(std::string(std::getenv("UMOCKDEV_DIR")) + "/event" +
-                                      std::to_string(descriptor));
+    std::filesystem::create_directory(Testbed() / ("event" + std::to_string(descriptor)));
   for (const std::vector<std::string>& args : {std::vector<std::string>{"erase"}, {"--all", "erase"}}) {
     SCOPED_TRACE(args.front());
     const ProgramRun result = Run(args);

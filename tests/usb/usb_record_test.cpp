@@ -18,15 +18,11 @@ std::string HostName() {
   return name;
 }
 
-// Waits until a program has bound its stand-in for the uevent socket in umockdev's testbed.
-bool AnyEventSocket() {
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  for (;;) {
-    for (const auto& entry : std::filesystem::directory_iterator(std::getenv("UMOCKDEV_DIR")))
-      if (entry.path().filename().string().starts_with("event")) return true;
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(1ms);
-  }
+// Whether a program has bound its stand-in for the uevent socket.
+bool AnEventSocketIsBound() {
+  for (const auto& entry : std::filesystem::directory_iterator(Testbed()))
+    if (entry.path().filename().string().starts_with("event")) return true;
+  return false;
 }
 
 class UsbRecordTest : public ProgramTest {
@@ -145,11 +141,11 @@ TEST_F(UsbRecordTest, TwoProgramsAppendingAtOnceLoseAndMixNoRecord) {
     for (int port = 1; port <= 50; ++port) usb_.Add(Device(std::to_string(bus) + "-" + std::to_string(port)));
   std::vector<RunningProgram> programs;
   for (const std::string name : {"a", "b"}) {
-    // umockdev stands in for a program's uevent socket with one named after its descriptor's number,
-    // unlinked and bound again: two programs doing that at the same moment can leave the second
-    // without a socket, and libusb without a start. The second starts once the first has its own.
+    // umockdev unlinks and binds the stand-in for each program's uevent socket by its descriptor's
+    // number: two programs doing that at the same moment can leave the second without a socket, and
+    // libusb without a start. The second starts once the first has its own.
     if (name == "b") {
-      ASSERT_TRUE(AnyEventSocket());
+      ASSERT_TRUE(Eventually(AnEventSocketIsBound));
     }
     std::filesystem::create_directory(temp_.Path(name));
     programs.push_back(usb_.Start(program_,

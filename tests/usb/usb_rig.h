@@ -7,12 +7,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <regex>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <regex>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -96,14 +96,25 @@ inline std::vector<Json> JsonLines(const std::string& path) {
   return objects;
 }
 
-// Waits until the file holds `lines` lines.
-inline bool WaitForLines(const std::string& path, std::size_t lines) {
+// Waits until `condition` holds.
+inline bool Eventually(const std::function<bool()>& condition) {
   const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (FileLines(path).size() < lines) {
+  while (!condition()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(1ms);
   }
   return true;
+}
+
+// Waits until the file holds `lines` lines.
+inline bool WaitForLines(const std::string& path, std::size_t lines) {
+  return Eventually([&] { return FileLines(path).size() >= lines; });
+}
+
+// umockdev's testbed. It stands in for a program's uevent socket with a socket "event<descriptor>"
+// there, named after the descriptor's number.
+inline std::filesystem::path Testbed() {
+  return std::getenv("UMOCKDEV_DIR");
 }
 
 // The lines headed by `device`, without the heading.
