@@ -230,7 +230,7 @@ TEST(Operations, EndWithTheirMessageAndReleaseEverything) {
          {Error("Mass Erase Failure !!")}, true, 1, closed, LastFrame({OpReadBlock, 0x1200})},
       // Write programs the first image-size bytes of the file as they are and shows their checksum.
       {"write, longer file", &WriteImageFile, "ZB4420", WriteLongFile, {Info("Write Command Succeeded !")}, true, 1,
-         closed,          [](const OpsRig& rig) {
+         closed, [](const OpsRig& rig) {
            EXPECT_EQ(rig.ui.ControlText(IDC_CHECKSUM), "3FFFH");
            const auto file = FileBytes(rig.state.m_strImagePath);
            EXPECT_EQ(rig.device.flash(), std::vector(file.begin(), file.begin() + 0x4000));
